@@ -10,7 +10,7 @@ namespace orvo::tool {
 
 // A deterministic speech-like signal: syllables of voiced harmonics with a gliding pitch and
 // moving formant-like envelope, some noisy fricatives, pauses between words and a faint noise
-// floor, peaking at about -6 dBFS. The same `seconds` always give the same samples.
+// floor, peaking at about -7 dBFS. The same `seconds` always give the same samples.
 std::vector<int16_t> GenerateSpeechLike(double seconds);
 
 struct SnrResult {
