@@ -51,7 +51,7 @@ std::vector<uint8_t> SerializeOvf(const OvfFile &file)
 {
     std::vector<uint8_t> out;
     out.reserve(kOvfHeaderBytes + file.frames.size());
-    out.insert(out.end(), kOvfMagic, kOvfMagic + sizeof kOvfMagic);
+    for (uint8_t byte : kOvfMagic) out.push_back(byte); // g++ 12 -O3 misreads a small range insert
     AppendLe16(out, kOvfVersion);
     AppendLe16(out, static_cast<uint16_t>(kOvfHeaderBytes));
     AppendLe16(out, static_cast<uint16_t>(file.header.codec_type));
