@@ -16,13 +16,11 @@ struct WavChunk {
     int64_t declared_size = -1; // -1: the body's size
 };
 
-// Three samples: 1, 32767, -32768. Built by a function because g++ 12 warns falsely about an
-// initializer list used as a default member initializer.
-inline std::vector<uint8_t> DefaultWavData()
+inline std::vector<uint8_t> ThreeSamples() // 1, 32767, -32768
 {
-    std::vector<uint8_t> data(6);
-    data[0] = 0x01; data[1] = 0x00; data[2] = 0xFF; data[3] = 0x7F; data[4] = 0x00; data[5] = 0x80;
-    return data;
+    std::vector<uint8_t> bytes;
+    for (uint16_t v : {0x0001, 0x7FFF, 0x8000}) AppendLe16(bytes, v);
+    return bytes;
 }
 
 struct WavSpec {
@@ -34,7 +32,7 @@ struct WavSpec {
     uint16_t bits = 16;
     uint32_t fmt_size = 16;   // extra bytes are zero, except an extensible sub-format
     uint16_t sub_format = 1;  // written at fmt offset 24 when fmt_size allows
-    std::vector<uint8_t> data = DefaultWavData();
+    std::vector<uint8_t> data = ThreeSamples();
 };
 
 inline std::vector<uint8_t> FmtBody(const WavSpec &s)
