@@ -14,6 +14,21 @@ namespace {
 
 constexpr int kMagnitudes = 8; // the 3-bit magnitude of a code
 
+// value >= limit ? if_reached : otherwise, as a conditional move. The quantiser's decisions are
+// coin tosses on speech, and compilers turn plain conditionals on them back into branches.
+inline int SelectIfReached(int value, int limit, int if_reached, int otherwise)
+{
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    __asm__("cmpl %2, %1\n\tcmovgel %3, %0"
+            : "+r"(otherwise)
+            : "r"(value), "r"(limit), "rm"(if_reached)
+            : "cc");
+    return otherwise;
+#else
+    return value >= limit ? if_reached : otherwise;
+#endif
+}
+
 struct ImaTables {
     uint8_t next_index[kImaStepCount][kMagnitudes]; // step index after a code of this magnitude
     int32_t delta[kImaStepCount][kMagnitudes];      // reconstructed |difference| for a magnitude
@@ -55,31 +70,114 @@ inline int ClampSample(int value)
 
 inline int ClampIndex(int index) { return index > kImaMaxIndex ? kImaMaxIndex : index; }
 
-// One encoder step: returns the 4-bit code of `sample` and moves the predictor and step index on.
-inline int EncodeOne(int sample, int &predicted, int &index)
+// One step index's row for the coder. threshold[m] is what |difference| must reach for code
+// magnitude m: the step fractions of m's bits (step for 4, step/2 for 2, step/4 for 1), so bit 4
+// is set when |difference| reaches threshold[4], bit 2 when it reaches threshold[magnitude so
+// far | 2], bit 1 likewise. The reconstructed |difference| is base + threshold[magnitude], base
+// being step/8. next[m] is the byte offset, within the table, of the row magnitude m moves on to.
+struct alignas(64) ImaEncodeRow {
+    int32_t threshold[kMagnitudes - 1]; // 1..7; magnitude 0 needs none
+    int32_t base;
+    uint32_t next[kMagnitudes];
+};
+static_assert(sizeof(ImaEncodeRow) == 64, "the coder's assembly addresses the fields by offset");
+
+constexpr std::array<ImaEncodeRow, kImaStepCount> MakeEncodeRows()
 {
-    int step = ImaStepTable[index];
-    int diff = sample - predicted;
-    const int negative = diff >> 31; // 0, or -1 when the sample lies below the prediction
-    diff = (diff ^ negative) - negative;
-    int delta = step >> 3;
-    int magnitude = 0;
-    int take = -static_cast<int>(diff >= step);
-    magnitude |= 4 & take;
-    diff -= step & take;
-    delta += step & take;
-    step >>= 1;
-    take = -static_cast<int>(diff >= step);
-    magnitude |= 2 & take;
-    diff -= step & take;
-    delta += step & take;
-    step >>= 1;
-    take = -static_cast<int>(diff >= step);
-    magnitude |= 1 & take;
-    delta += step & take;
-    predicted = ClampSample(predicted + ((delta ^ negative) - negative));
-    index = kTables.next_index[index][magnitude];
-    return magnitude | (kImaSignBit & negative);
+    std::array<ImaEncodeRow, kImaStepCount> rows{};
+    for (int index = 0; index < kImaStepCount; ++index) {
+        rows[index].base = kTables.delta[index][0];
+        for (int magnitude = 0; magnitude < kMagnitudes; ++magnitude) {
+            if (magnitude > 0)
+                rows[index].threshold[magnitude - 1] = kTables.delta[index][magnitude] - kTables.delta[index][0];
+            rows[index].next[magnitude] =
+                kTables.next_index[index][magnitude] * static_cast<uint32_t>(sizeof(ImaEncodeRow));
+        }
+    }
+    return rows;
+}
+
+constexpr std::array<ImaEncodeRow, kImaStepCount> kEncodeRows = MakeEncodeRows();
+
+// The quantiser for one sample: three decisions on |difference| against the row's thresholds.
+// Returns the magnitude; `reached` receives threshold[magnitude] and `next` the offset of the row
+// for the next sample. Each decision picks the candidates of the next one while its comparison
+// runs, so neither the prediction nor the next row waits for a table lookup after the last
+// decision. On x86-64 the selections are written out as conditional moves: compilers turn them
+// back into branches, and the decisions are coin tosses on speech.
+inline int Quantise(int magnitude_of_diff, const ImaEncodeRow &row, uint64_t row_offset, int &reached,
+                    uint64_t &next)
+{
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    // Unsigned comparisons (both sides are non-negative): the carry is set when a threshold is not
+    // reached, so the three carries shifted in are the magnitude's bits inverted. Candidates are
+    // named by the bits still open: next_b2b1 is the row after magnitude ?b2b1.
+    const char *table = reinterpret_cast<const char *>(kEncodeRows.data());
+    int threshold2 = row.threshold[2 - 1], threshold1_if2 = row.threshold[3 - 1];
+    int threshold1 = row.threshold[1 - 1];
+    // 32-bit moves into these registers clear their upper halves, so they serve as 64-bit offsets.
+    uint64_t next_11 = row.next[3], next_01 = row.next[1], next_10 = row.next[2];
+    int inverted = 0;
+    reached = 0;
+    next = row.next[0];
+    // Offsets: threshold[m] at 4 (m - 1), next[m] at 32 + 4 m.
+    __asm__("cmpl 12(%[t],%[o]), %[d]\n\t"
+            "cmovael 20(%[t],%[o]), %[t2]\n\t"
+            "cmovael 24(%[t],%[o]), %[t12]\n\t"
+            "cmovael 16(%[t],%[o]), %[t1]\n\t"
+            "cmovael 12(%[t],%[o]), %[r]\n\t"
+            "cmovael 60(%[t],%[o]), %k[n11]\n\t"
+            "cmovael 52(%[t],%[o]), %k[n01]\n\t"
+            "cmovael 56(%[t],%[o]), %k[n10]\n\t"
+            "cmovael 48(%[t],%[o]), %k[n]\n\t"
+            "adcl %[m], %[m]\n\t"
+            "cmpl %[t2], %[d]\n\t"
+            "cmovael %[t12], %[t1]\n\t"
+            "cmovael %[t2], %[r]\n\t"
+            "cmovael %k[n11], %k[n01]\n\t"
+            "cmovael %k[n10], %k[n]\n\t"
+            "adcl %[m], %[m]\n\t"
+            "cmpl %[t1], %[d]\n\t"
+            "cmovael %[t1], %[r]\n\t"
+            "cmovael %k[n01], %k[n]\n\t"
+            "adcl %[m], %[m]"
+            : [t2] "+&r"(threshold2), [t12] "+&r"(threshold1_if2), [t1] "+&r"(threshold1),
+              [r] "+&r"(reached), [m] "+&r"(inverted), [n11] "+&r"(next_11), [n01] "+&r"(next_01),
+              [n10] "+&r"(next_10), [n] "+&r"(next)
+            : [d] "r"(magnitude_of_diff), [t] "r"(table), [o] "r"(row_offset)
+            : "cc");
+    return inverted ^ 7;
+#else
+    (void)row_offset;
+    const bool bit4 = magnitude_of_diff >= row.threshold[4 - 1];
+    const bool bit2 = magnitude_of_diff >= row.threshold[(bit4 ? 6 : 2) - 1];
+    const bool bit1 = magnitude_of_diff >= row.threshold[((bit4 ? 4 : 0) | (bit2 ? 3 : 1)) - 1];
+    const int magnitude = (bit4 << 2) | (bit2 << 1) | static_cast<int>(bit1);
+    reached = magnitude == 0 ? 0 : row.threshold[magnitude - 1];
+    next = row.next[magnitude];
+    return magnitude;
+#endif
+}
+
+// One encoder step: returns the 4-bit code of `sample` and moves the predictor and the row
+// (the step index, as a byte offset into kEncodeRows) on.
+inline int EncodeOne(int sample, int &predicted, uint64_t &row_offset)
+{
+    const ImaEncodeRow &row = *reinterpret_cast<const ImaEncodeRow *>(
+        reinterpret_cast<const char *>(kEncodeRows.data()) + row_offset);
+    const int p = predicted;
+    // Everything that depends on the sign alone is chosen before the quantiser has run.
+    const int magnitude_of_diff = SelectIfReached(sample, p, sample - p, p - sample);
+    const int moved = SelectIfReached(sample, p, p + row.base, p - row.base);
+    int reached = 0;
+    const int magnitude = Quantise(magnitude_of_diff, row, row_offset, reached, row_offset);
+    int next = SelectIfReached(sample, p, moved + reached, moved - reached);
+    // Only full-scale signals reach the rails: a branch that is almost never taken keeps the clamp
+    // off the chain from one sample to the next.
+    if (__builtin_expect(static_cast<unsigned>(next - kSampleMin) > kSampleMax - kSampleMin, 0))
+        next = ClampSample(next);
+    predicted = next;
+    return magnitude | (sample < p ? kImaSignBit : 0);
 }
 
 inline int DecodeOne(int code, int &predicted, int &index)
@@ -139,17 +237,17 @@ void ADPCM_Coder(AdpcmState *state, const int16_t *samples, uint8_t *codes, int1
     if (n <= 0)
         return;
     int predicted = state->predicted;
-    int index = ClampIndex(state->step_index);
+    uint64_t row = ClampIndex(state->step_index) * sizeof(ImaEncodeRow);
     int k = 0;
     for (; k + 1 < n; k += 2) {
-        const int first = EncodeOne(samples[k], predicted, index);
-        const int second = EncodeOne(samples[k + 1], predicted, index);
+        const int first = EncodeOne(samples[k], predicted, row);
+        const int second = EncodeOne(samples[k + 1], predicted, row);
         codes[k >> 1] = static_cast<uint8_t>((first << 4) | second);
     }
     if (k < n) // the held first code of an unfinished pair is not stored
-        EncodeOne(samples[k], predicted, index);
+        EncodeOne(samples[k], predicted, row);
     state->predicted = static_cast<int16_t>(predicted);
-    state->step_index = static_cast<uint8_t>(index);
+    state->step_index = static_cast<uint8_t>(row / sizeof(ImaEncodeRow));
 }
 
 void ADPCM_Decoder(AdpcmState *state, const uint8_t *codes, int16_t *samples, int16_t n)
