@@ -70,107 +70,111 @@ inline int ClampSample(int value)
 
 inline int ClampIndex(int index) { return index > kImaMaxIndex ? kImaMaxIndex : index; }
 
-// One step index's row for the coder. threshold[m] is what |difference| must reach for code
-// magnitude m: the step fractions of m's bits (step for 4, step/2 for 2, step/4 for 1), so bit 4
-// is set when |difference| reaches threshold[4], bit 2 when it reaches threshold[magnitude so
-// far | 2], bit 1 likewise. The reconstructed |difference| is base + threshold[magnitude], base
-// being step/8. next[m] is the byte offset, within the table, of the row magnitude m moves on to.
+// The coder's state between samples packs the step size and the step index's row into one
+// 64-bit word: step << 32 | byte offset of the row in kEncodeRows. A row holds that word for the
+// step index each code magnitude moves on to, so the next step size is chosen by the quantiser's
+// own decisions instead of being looked up after them.
+constexpr int kPackedStepShift = 32;
+constexpr uint64_t kPackedOffsetMask = 0xFFFFFFFFu;
+
 struct alignas(64) ImaEncodeRow {
-    int32_t threshold[kMagnitudes - 1]; // 1..7; magnitude 0 needs none
-    int32_t base;
-    uint32_t next[kMagnitudes];
+    uint64_t next[kMagnitudes];
 };
 static_assert(sizeof(ImaEncodeRow) == 64, "the coder's assembly addresses the fields by offset");
+
+constexpr uint64_t PackStep(int index)
+{
+    return static_cast<uint64_t>(ImaStepTable[index]) << kPackedStepShift |
+           static_cast<uint64_t>(index) * sizeof(ImaEncodeRow);
+}
 
 constexpr std::array<ImaEncodeRow, kImaStepCount> MakeEncodeRows()
 {
     std::array<ImaEncodeRow, kImaStepCount> rows{};
-    for (int index = 0; index < kImaStepCount; ++index) {
-        rows[index].base = kTables.delta[index][0];
-        for (int magnitude = 0; magnitude < kMagnitudes; ++magnitude) {
-            if (magnitude > 0)
-                rows[index].threshold[magnitude - 1] = kTables.delta[index][magnitude] - kTables.delta[index][0];
-            rows[index].next[magnitude] =
-                kTables.next_index[index][magnitude] * static_cast<uint32_t>(sizeof(ImaEncodeRow));
-        }
-    }
+    for (int index = 0; index < kImaStepCount; ++index)
+        for (int magnitude = 0; magnitude < kMagnitudes; ++magnitude)
+            rows[index].next[magnitude] = PackStep(kTables.next_index[index][magnitude]);
     return rows;
 }
 
 constexpr std::array<ImaEncodeRow, kImaStepCount> kEncodeRows = MakeEncodeRows();
 
-// The quantiser for one sample: three decisions on |difference| against the row's thresholds.
-// Returns the magnitude; `reached` receives threshold[magnitude] and `next` the offset of the row
-// for the next sample. Each decision picks the candidates of the next one while its comparison
-// runs, so neither the prediction nor the next row waits for a table lookup after the last
-// decision. On x86-64 the selections are written out as conditional moves: compilers turn them
-// back into branches, and the decisions are coin tosses on speech.
-inline int Quantise(int magnitude_of_diff, const ImaEncodeRow &row, uint64_t row_offset, int &reached,
-                    uint64_t &next)
+// The quantiser for one sample: three decisions on |difference| against step, then the level
+// reached plus step/2, then plus step/4. Returns the magnitude; `reached` receives the step
+// fractions of its bits (the reconstructed |difference| less step/8) and `packed` moves on to
+// the next step. Every decision picks the candidates of the next one while its comparison runs,
+// and no table lookup waits for a decision. On x86-64 the selections are written out as
+// conditional moves: compilers turn them back into branches, and the decisions are coin tosses
+// on speech.
+inline int Quantise(int magnitude_of_diff, int step, uint64_t &packed, int &reached)
 {
+    const ImaEncodeRow &row = *reinterpret_cast<const ImaEncodeRow *>(
+        reinterpret_cast<const char *>(kEncodeRows.data()) + (packed & kPackedOffsetMask));
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-    // Unsigned comparisons (both sides are non-negative): the carry is set when a threshold is not
-    // reached, so the three carries shifted in are the magnitude's bits inverted. Candidates are
-    // named by the bits still open: next_b2b1 is the row after magnitude ?b2b1.
-    const char *table = reinterpret_cast<const char *>(kEncodeRows.data());
-    int threshold2 = row.threshold[2 - 1], threshold1_if2 = row.threshold[3 - 1];
-    int threshold1 = row.threshold[1 - 1];
-    // 32-bit moves into these registers clear their upper halves, so they serve as 64-bit offsets.
-    uint64_t next_11 = row.next[3], next_01 = row.next[1], next_10 = row.next[2];
-    int inverted = 0;
+    // Unsigned comparisons (both sides are non-negative): the carry is set when a level is not
+    // reached, so the three carries shifted in are the magnitude's bits inverted. Levels and
+    // rows are named by the bits still open: level1_if2 is the bit-1 level when bit 2 is set,
+    // next_b2b1 the row after magnitude ?b2b1. Magnitudes 0 to 3 all move on to the same row.
+    const int half = step >> 1;
+    const int quarter = step >> 2;
+    int level2 = half, level1_if2 = half + quarter, level1 = quarter, inverted = 0, scratch;
+    uint64_t next_11 = row.next[0], next_01 = next_11, next_10 = next_11, next = next_11;
     reached = 0;
-    next = row.next[0];
-    // Offsets: threshold[m] at 4 (m - 1), next[m] at 32 + 4 m.
-    __asm__("cmpl 12(%[t],%[o]), %[d]\n\t"
-            "cmovael 20(%[t],%[o]), %[t2]\n\t"
-            "cmovael 24(%[t],%[o]), %[t12]\n\t"
-            "cmovael 16(%[t],%[o]), %[t1]\n\t"
-            "cmovael 12(%[t],%[o]), %[r]\n\t"
-            "cmovael 60(%[t],%[o]), %k[n11]\n\t"
-            "cmovael 52(%[t],%[o]), %k[n01]\n\t"
-            "cmovael 56(%[t],%[o]), %k[n10]\n\t"
-            "cmovael 48(%[t],%[o]), %k[n]\n\t"
+    __asm__("cmpl %[s], %[d]\n\t"
+            "leal (%[s],%[l2]), %[x]\n\t"
+            "cmovael %[x], %[l2]\n\t"
+            "leal (%[s],%[l12]), %[x]\n\t"
+            "cmovael %[x], %[l12]\n\t"
+            "leal (%[s],%[l1]), %[x]\n\t"
+            "cmovael %[x], %[l1]\n\t"
+            "cmovael %[s], %[r]\n\t"
+            "cmovaeq 56(%[row]), %[n11]\n\t"
+            "cmovaeq 40(%[row]), %[n01]\n\t"
+            "cmovaeq 48(%[row]), %[n10]\n\t"
+            "cmovaeq 32(%[row]), %[n]\n\t"
             "adcl %[m], %[m]\n\t"
-            "cmpl %[t2], %[d]\n\t"
-            "cmovael %[t12], %[t1]\n\t"
-            "cmovael %[t2], %[r]\n\t"
-            "cmovael %k[n11], %k[n01]\n\t"
-            "cmovael %k[n10], %k[n]\n\t"
+            "cmpl %[l2], %[d]\n\t"
+            "cmovael %[l12], %[l1]\n\t"
+            "cmovael %[l2], %[r]\n\t"
+            "cmovaeq %[n11], %[n01]\n\t"
+            "cmovaeq %[n10], %[n]\n\t"
             "adcl %[m], %[m]\n\t"
-            "cmpl %[t1], %[d]\n\t"
-            "cmovael %[t1], %[r]\n\t"
-            "cmovael %k[n01], %k[n]\n\t"
+            "cmpl %[l1], %[d]\n\t"
+            "cmovael %[l1], %[r]\n\t"
+            "cmovaeq %[n01], %[n]\n\t"
             "adcl %[m], %[m]"
-            : [t2] "+&r"(threshold2), [t12] "+&r"(threshold1_if2), [t1] "+&r"(threshold1),
-              [r] "+&r"(reached), [m] "+&r"(inverted), [n11] "+&r"(next_11), [n01] "+&r"(next_01),
-              [n10] "+&r"(next_10), [n] "+&r"(next)
-            : [d] "r"(magnitude_of_diff), [t] "r"(table), [o] "r"(row_offset)
+            : [l2] "+&r"(level2), [l12] "+&r"(level1_if2), [l1] "+&r"(level1), [r] "+&r"(reached),
+              [m] "+&r"(inverted), [n11] "+&r"(next_11), [n01] "+&r"(next_01),
+              [n10] "+&r"(next_10), [n] "+&r"(next), [x] "=&r"(scratch)
+            : [d] "r"(magnitude_of_diff), [s] "r"(step), [row] "r"(&row)
             : "cc");
+    packed = next;
     return inverted ^ 7;
 #else
-    (void)row_offset;
-    const bool bit4 = magnitude_of_diff >= row.threshold[4 - 1];
-    const bool bit2 = magnitude_of_diff >= row.threshold[(bit4 ? 6 : 2) - 1];
-    const bool bit1 = magnitude_of_diff >= row.threshold[((bit4 ? 4 : 0) | (bit2 ? 3 : 1)) - 1];
+    const bool bit4 = magnitude_of_diff >= step;
+    int level = bit4 ? step : 0;
+    const bool bit2 = magnitude_of_diff >= level + (step >> 1);
+    level += bit2 ? step >> 1 : 0;
+    const bool bit1 = magnitude_of_diff >= level + (step >> 2);
+    level += bit1 ? step >> 2 : 0;
     const int magnitude = (bit4 << 2) | (bit2 << 1) | static_cast<int>(bit1);
-    reached = magnitude == 0 ? 0 : row.threshold[magnitude - 1];
-    next = row.next[magnitude];
+    reached = level;
+    packed = row.next[magnitude];
     return magnitude;
 #endif
 }
 
-// One encoder step: returns the 4-bit code of `sample` and moves the predictor and the row
-// (the step index, as a byte offset into kEncodeRows) on.
-inline int EncodeOne(int sample, int &predicted, uint64_t &row_offset)
+// One encoder step: returns the 4-bit code of `sample` and moves the predictor and the packed
+// step on.
+inline int EncodeOne(int sample, int &predicted, uint64_t &packed)
 {
-    const ImaEncodeRow &row = *reinterpret_cast<const ImaEncodeRow *>(
-        reinterpret_cast<const char *>(kEncodeRows.data()) + row_offset);
+    const int step = static_cast<int>(packed >> kPackedStepShift);
     const int p = predicted;
     // Everything that depends on the sign alone is chosen before the quantiser has run.
     const int magnitude_of_diff = SelectIfReached(sample, p, sample - p, p - sample);
-    const int moved = SelectIfReached(sample, p, p + row.base, p - row.base);
+    const int moved = SelectIfReached(sample, p, p + (step >> 3), p - (step >> 3));
     int reached = 0;
-    const int magnitude = Quantise(magnitude_of_diff, row, row_offset, reached, row_offset);
+    const int magnitude = Quantise(magnitude_of_diff, step, packed, reached);
     int next = SelectIfReached(sample, p, moved + reached, moved - reached);
     // Only full-scale signals reach the rails: a branch that is almost never taken keeps the clamp
     // off the chain from one sample to the next.
@@ -237,7 +241,7 @@ void ADPCM_Coder(AdpcmState *state, const int16_t *samples, uint8_t *codes, int1
     if (n <= 0)
         return;
     int predicted = state->predicted;
-    uint64_t row = ClampIndex(state->step_index) * sizeof(ImaEncodeRow);
+    uint64_t row = PackStep(ClampIndex(state->step_index));
     int k = 0;
     for (; k + 1 < n; k += 2) {
         const int first = EncodeOne(samples[k], predicted, row);
@@ -247,7 +251,7 @@ void ADPCM_Coder(AdpcmState *state, const int16_t *samples, uint8_t *codes, int1
     if (k < n) // the held first code of an unfinished pair is not stored
         EncodeOne(samples[k], predicted, row);
     state->predicted = static_cast<int16_t>(predicted);
-    state->step_index = static_cast<uint8_t>(row / sizeof(ImaEncodeRow));
+    state->step_index = static_cast<uint8_t>((row & kPackedOffsetMask) / sizeof(ImaEncodeRow));
 }
 
 void ADPCM_Decoder(AdpcmState *state, const uint8_t *codes, int16_t *samples, int16_t n)
