@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -175,5 +176,28 @@ TEST_F(TalkAlsaTest, WavFileDeviceCapturesTheFileInRealTime)
     ExpectRoundTripOf(signal, packets);
     std::remove(path.c_str());
 }
+
+#if defined(ORVO_CAPTURE_TOOL)
+TEST_F(TalkAlsaTest, CaptureToolWritesTheRoundTripOfTheInput)
+{
+    std::string out = dir + "orvo_capture_tool.wav";
+    std::string command = std::string(ORVO_CAPTURE_TOOL) + " --seconds 0.5 " + out + " >/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::ifstream wav(out, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(wav)), std::istreambuf_iterator<char>());
+    constexpr size_t kHeaderBytes = 44;
+    ASSERT_GT(bytes.size(), kHeaderBytes);
+    size_t count = (bytes.size() - kHeaderBytes) / sizeof(int16_t);
+    ASSERT_GT(count, 10u * kBlockSamples); // at least the ten blocks held since the start
+    ASSERT_EQ(count % kBlockSamples, 0u);
+    ASSERT_LE(count, signal.size());
+    for (size_t i = 0; i < count; ++i) {
+        int16_t sample;
+        std::memcpy(&sample, bytes.data() + kHeaderBytes + 2 * i, sizeof sample);
+        ASSERT_EQ(sample, MuLawExpand(MuLaw(signal[i]))) << "sample " << i;
+    }
+    std::remove(out.c_str());
+}
+#endif
 
 } // namespace
