@@ -49,8 +49,8 @@ function(orvo_assemble_libraries)
     # Only the public names leave the shared library, whatever the compiler instantiates.
     set(map ${PROJECT_SOURCE_DIR}/cmake/orvoaudio.map)
     target_link_options(orvoaudio PRIVATE "LINKER:--version-script=${map}")
-    # clang leaves the sanitizer runtimes to the executable, so a sanitized library has undefined
-    # runtime symbols by design.
+    # Every symbol resolved at link time, except under sanitizers, whose runtime clang links only
+    # into executables.
     if(NOT ORVO_SANITIZE)
       target_link_options(orvoaudio PRIVATE "LINKER:--no-undefined")
     endif()
