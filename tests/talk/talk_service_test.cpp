@@ -94,6 +94,7 @@ TEST_F(TalkServiceTest, StateTable)
     EXPECT_EQ(Orvo_CloseTalk(), before.close);
     EXPECT_EQ(Orvo_GetAudioTalkData(buffer), before.get);
     EXPECT_EQ(Orvo_InputTalkData(data, sizeof data), before.input);
+    EXPECT_EQ(Orvo_InputTalkData(nullptr, -5), before.input); // nothing runs: nothing to refuse
     EXPECT_EQ(RecordThread(), nullptr);
 
     Init();
