@@ -152,11 +152,13 @@ struct RealRun {
     std::vector<double> delaysMs;
 };
 
-// Talk on or off for `seconds`, draining every 0.2 ms; arrival times give the delays when the
-// device is paced (block k of the live stream completes 20 ms after block k - 1).
-RealRun RunReal(const char *devicePrefix, bool talkOn, int seconds, bool paced)
+using Clock = std::chrono::steady_clock;
+
+// Talk on or off for `seconds`, draining every 0.2 ms. On a paced device started at `deviceStart`
+// with talk on at once, packet k carries block k, which completes at deviceStart + 20 (k + 1) ms.
+RealRun RunReal(const char *devicePrefix, bool talkOn, int seconds, bool paced,
+                Clock::time_point deviceStart)
 {
-    using Clock = std::chrono::steady_clock;
     RealRun run;
     double capture0 = ThreadCpuNs("CRecordThread"), device0 = ThreadCpuNs(devicePrefix);
     if (talkOn)
@@ -179,15 +181,10 @@ RealRun RunReal(const char *devicePrefix, bool talkOn, int seconds, bool paced)
     }
     run.captureCpuNs = ThreadCpuNs("CRecordThread") - capture0;
     run.deviceCpuNs = ThreadCpuNs(devicePrefix) - device0;
-    if (paced && arrivals.size() > 20) {
-        // Live packets (after the ten held ones) arrive at completion + delay; the smallest
-        // arrival - 20k over the run is taken as the completion phase (delay 0 at best).
-        std::vector<double> offsets;
-        for (size_t k = 10; k < arrivals.size(); ++k)
-            offsets.push_back(arrivals[k] - kBlockMs * static_cast<double>(k - 10));
-        double phase = *std::min_element(offsets.begin(), offsets.end());
-        for (double o : offsets)
-            run.delaysMs.push_back(o - phase);
+    if (paced) {
+        double startOffset = std::chrono::duration<double, std::milli>(start - deviceStart).count();
+        for (size_t k = 0; k < arrivals.size(); ++k)
+            run.delaysMs.push_back(arrivals[k] + startOffset - kBlockMs * static_cast<double>(k + 1));
     }
     return run;
 }
@@ -202,9 +199,9 @@ void Print(const char *what, const RealRun &off, const RealRun &on, int seconds,
     std::printf("  packets per second, talk on:  %8.2f\n", static_cast<double>(on.packets) / seconds);
     if (paced) {
         Percentiles d = Summarise(on.delaysMs);
-        std::printf("  block done -> packet available, relative to the earliest (ms): median %.2f"
-                    " p99 %.2f max %.2f over %zu packets\n",
-                    d.median, d.p99, d.max, on.delaysMs.size());
+        std::printf("  block done -> packet available (ms, the device's start taken as the return of"
+                    " Orvo_InitialAudioTalk): min %.2f median %.2f p99 %.2f max %.2f over %zu packets\n",
+                    d.min, d.median, d.p99, d.max, on.delaysMs.size());
     }
 }
 
@@ -256,9 +253,10 @@ int MeasureReal(int seconds)
     bool paced = which && std::string(which) == "wav";
     const char *devicePrefix = paced ? "orvo-wav-in" : "orvo-alsa-in";
     Orvo_InitialAudioTalk();
-    RealRun on = RunReal(devicePrefix, true, seconds, paced);
+    Clock::time_point deviceStart = Clock::now();
+    RealRun on = RunReal(devicePrefix, true, seconds, paced, deviceStart);
     Drain();
-    RealRun off = RunReal(devicePrefix, false, seconds, false);
+    RealRun off = RunReal(devicePrefix, false, seconds, false, deviceStart);
     Print(paced ? "wav: device (real time)" : "ALSA file PCM (unpaced)", off, on, seconds, paced);
     return 0;
 }
