@@ -9,6 +9,9 @@ void UyvyRowAligned_avx2(const uint8_t *luma, const uint8_t *u, const uint8_t *v
                          uint32_t width)
 {
     constexpr int kByteBits = 8;
+    // Lane selectors: both low lanes (pixels 0-15), both high lanes (pixels 16-31).
+    constexpr int kLowLanes = 0x20;
+    constexpr int kHighLanes = 0x31;
     for (uint32_t x = 0; x < width; x += kUyvyStep_avx2) {
         // U and V widened to 16-bit words and merged: the words U | V << 8 are the bytes
         // U0 V0 U1 V1 ..., pixels 0-15 in the low 128-bit lane and 16-31 in the high one, the
@@ -19,12 +22,9 @@ void UyvyRowAligned_avx2(const uint8_t *luma, const uint8_t *u, const uint8_t *v
         const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(luma + x));
         const __m256i low = _mm256_unpacklo_epi8(chroma, y);  // pixels 0-7 | 16-23
         const __m256i high = _mm256_unpackhi_epi8(chroma, y); // pixels 8-15 | 24-31
-        // Storing the lanes in pixel order costs no shuffle.
-        __m128i *out = reinterpret_cast<__m128i *>(dest + 2 * x);
-        _mm_storeu_si128(out + 0, _mm256_castsi256_si128(low));
-        _mm_storeu_si128(out + 1, _mm256_castsi256_si128(high));
-        _mm_storeu_si128(out + 2, _mm256_extracti128_si256(low, 1));
-        _mm_storeu_si128(out + 3, _mm256_extracti128_si256(high, 1));
+        __m256i *out = reinterpret_cast<__m256i *>(dest + 2 * x);
+        _mm256_storeu_si256(out + 0, _mm256_permute2x128_si256(low, high, kLowLanes));
+        _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(low, high, kHighLanes));
     }
 }
 
