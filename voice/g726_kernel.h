@@ -55,7 +55,7 @@ inline int32_t FloatOf32(int32_t sign, int32_t m)
 }
 
 // FMULT: coefficient an (16384 = 1.0) times a value in the floating format.
-inline int32_t Fmult(int32_t an, int32_t srn)
+__attribute__((always_inline)) inline int32_t Fmult(int32_t an, int32_t srn)
 {
     const int32_t q = an >> 2;
     const int32_t anMag = q < 0 ? -q : q;
@@ -115,7 +115,7 @@ inline void ResetState(G726State &s, int bits)
 // One coder step on a local copy of the state. Encode: value is a sample, returns the code.
 // Decode: value is a code (low Bits bits used), returns the sample.
 template <int Bits, bool Encode>
-inline int32_t Step(G726State &s, int32_t value)
+__attribute__((always_inline)) inline int32_t Step(G726State &s, int32_t value)
 {
     constexpr int32_t kAll = (1 << Bits) - 1;
     constexpr int32_t kSignShift = Bits - 1;
