@@ -42,6 +42,12 @@ constexpr int32_t kSignToBit31 = 21;          // bit 10 of the floating format t
 constexpr int32_t kY2Min = kYuMin >> 2;       // y >> 2 of every reachable state
 constexpr int32_t kY2Max = kYuMax >> 2;
 
+template <typename T>
+inline T Min(T a, T b)
+{
+    return b < a ? b : a;
+}
+
 inline int32_t BitLength(int32_t m) { return 32 - static_cast<int32_t>(_lzcnt_u32(static_cast<uint32_t>(m))); }
 
 inline int32_t ShiftSignToBit31(int32_t floatValue)
@@ -121,20 +127,16 @@ private:
     {
         constexpr int32_t kAll = (1 << Bits) - 1;
         constexpr int32_t kUpbShift = Bits == 5 ? 9 : 8;
-        constexpr const RateTable &t = TableFor(Bits);
+        const AdaptEntry *adapt = AdaptTable<Bits>::kEntries.data();
 
-        // 1. Scale factor.
-        const int32_t al = ap_ > 256 ? 64 : ap_ >> 2;
+        // 1. Scale factor: al = 64 above ap = 256, else ap >> 2 (which is then at most 64).
+        const int32_t al = Min(ap_ >> 2, 64);
         const int32_t yl6 = yl_ >> 6;
-        const int32_t prod = (yu_ - yl6) * al;
-        const int32_t y = yl6 + ((prod + ((prod >> 31) & 63)) >> 6);
+        const int32_t y = yl6 + ((yu_ - yl6) * al) / 64;
         const int32_t y2 = y >> 2;
-
-        // 5 (inputs only). Transition threshold from the previous yl.
-        const int32_t ylint = yl_ >> 15;
-        const int32_t ylfrac = (yl_ >> 10) & 31;
-        const int32_t thr = ylint > 9 ? 31 << 10 : (32 + ylfrac) << (ylint & 31);
-        const int32_t dqthr = (thr + (thr >> 1)) >> 1;
+        // 5 (threshold only): DQTHR from the previous yl, by table.
+        const int32_t dqthr =
+            kDqThresholds[Min(static_cast<uint32_t>(yl_) >> 10, static_cast<uint32_t>(kDqThresholdSlots - 1))];
 
         // 2. Zero predictor on eight lanes.
         const __m256i q = _mm256_srai_epi32(coef_, 2);
@@ -168,10 +170,9 @@ private:
         const int32_t sez = z >> 1;
         const int32_t se = (z + (FmultScalar(a1_, sr1_) + FmultScalar(a2_, sr2_))) >> 1;
 
-        // 3. Code, magnitude index and DQLN.
+        // 3. Code and magnitude index.
         int32_t code;
         int32_t index;
-        int32_t dqln;
         int32_t dqSign;
         if constexpr (Encode) {
             // y >> 2 of a reachable state is within [136, 1280], so dl - y2 stays in the table;
@@ -183,65 +184,65 @@ private:
             const int32_t m = ((d ^ ds) - ds) & kDqMagnitudeMask;
             const int32_t e = BitLength(m >> 1);
             const int32_t dl = (e << 7) + (((m << 7) >> e) & 127);
-            const int32_t entry = row[dl];
-            index = entry & 255;
-            dqln = entry >> 8;
+            index = row[dl] & 255;
             if constexpr (Bits == 2)
                 dqSign = -ds;
             else
-                dqSign = (ds != 0 || index == 0) ? 1 : 0; // magnitude 0 is coded as all ones
-            code = dqSign ? kAll - index : index;
+                dqSign = (ds | -static_cast<int32_t>(index == 0)) & 1; // magnitude 0: all ones
+            code = (index ^ -dqSign) & kAll; // kAll - index for a negative difference
         } else {
             code = value & kAll;
             dqSign = code >> (Bits - 1);
-            index = dqSign ? kAll - code : code;
-            dqln = t.dqln[index];
+            index = (code ^ -dqSign) & kAll;
         }
+        const AdaptEntry &entry = adapt[index];
 
         // 4. Inverse quantizer.
-        const int32_t dql = dqln + y2;
+        const int32_t dql = entry.dqln + y2;
         const int32_t dex = (dql >> 7) & 15;
         const int32_t dqt = 128 + (dql & 127);
         const int32_t mag = dql < 0 ? 0 : (dqt << 7) >> ((14 - dex) & 31);
 
         // 5. Transition.
-        const bool tr = td_ != 0 && mag > dqthr;
+        const bool tr = (td_ != 0) & (mag > dqthr);
 
         // 6. Reconstruction and predictor update.
-        const int32_t dqs = dqSign ? -mag : mag;
+        const int32_t dqs = (mag ^ -dqSign) + dqSign;
         const int32_t dqsez = sez + dqs;
         const int32_t pk0 = dqsez >> 15;
         const bool sigpk = dqsez == 0;
         const int32_t sr = se + dqs;
         const int32_t srSign = (sr >> 15) & 1;
-        const int32_t srMag = srSign ? -sr : sr;
+        const int32_t srMag = (sr ^ -srSign) + srSign;
         const int32_t sr1 = __builtin_expect(static_cast<uint32_t>(srMag) < 0x8000u, 1)
                                 ? FloatOf15Fast(srSign, srMag)
                                 : FloatOf32(srSign, srMag);
         const int32_t dq0 = FloatOf15Fast(dqSign, mag);
-        int32_t a2p = 0;
+
+        // UPB on the six lanes: +-128 by the agreement of the signs, 0 for a zero difference.
+        const int32_t step = mag != 0 ? kUpbStep : 0;
+        const __m256i signAndStep = _mm256_set1_epi32(
+            static_cast<int32_t>((static_cast<uint32_t>(dqSign) << 31) | static_cast<uint32_t>(step)));
+        const __m256i laneStep = _mm256_and_si256(
+            signAndStep, _mm256_setr_epi32(0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0));
+        const __m256i u = _mm256_sign_epi32(
+            laneStep, _mm256_or_si256(_mm256_xor_si256(pastSign, signAndStep), one));
+        coef_ = _mm256_add_epi32(_mm256_sub_epi32(coef_, _mm256_srai_epi32(coef_, kUpbShift)), u);
+
+        // UPA2, LIMC, UPA1, LIMD. fa1 is 4 * a1 with a1 limited to +-8191.
+        const int32_t fa1 = Clamp(a1_, -8191, 8191) * 4;
+        const bool samePk1 = pk0 == pk1_;
+        const int32_t fa = samePk1 ? -fa1 : fa1;
+        const int32_t g = sigpk ? 0 : ((pk0 == pk2_ ? 16384 : -16384) + fa) >> 7;
+        int32_t a2p = Clamp(a2_ - (a2_ >> 7) + g, -12288, 12288);
+        const int32_t h = sigpk ? 0 : (samePk1 ? 192 : -192);
+        int32_t a1 = Clamp(a1_ - (a1_ >> 8) + h, a2p - 15360, 15360 - a2p);
         if (__builtin_expect(tr, 0)) {
             coef_ = _mm256_setzero_si256();
-            a1_ = a2_ = 0;
-        } else {
-            // UPB on the six lanes: +-128 by the agreement of the signs, 0 for a zero difference.
-            const int32_t step = mag != 0 ? kUpbStep : 0;
-            const __m256i signAndStep = _mm256_set1_epi32(
-                static_cast<int32_t>((static_cast<uint32_t>(dqSign) << 31) | static_cast<uint32_t>(step)));
-            const __m256i laneStep = _mm256_and_si256(
-                signAndStep, _mm256_setr_epi32(0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0));
-            const __m256i u = _mm256_sign_epi32(
-                laneStep, _mm256_or_si256(_mm256_xor_si256(pastSign, signAndStep), one));
-            coef_ = _mm256_add_epi32(_mm256_sub_epi32(coef_, _mm256_srai_epi32(coef_, kUpbShift)), u);
-
-            const int32_t fa1 = a1_ < -8191 ? -32764 : (a1_ > 8191 ? 32764 : a1_ * 4);
-            const int32_t fa = pk0 != pk1_ ? fa1 : -fa1;
-            const int32_t g = sigpk ? 0 : ((pk0 == pk2_ ? 16384 : -16384) + fa) >> 7;
-            a2p = Clamp(a2_ - (a2_ >> 7) + g, -12288, 12288);
-            a2_ = a2p;
-            const int32_t h = sigpk ? 0 : (pk0 == pk1_ ? 192 : -192);
-            a1_ = Clamp(a1_ - (a1_ >> 8) + h, a2p - 15360, 15360 - a2p);
+            a1 = a2p = 0;
         }
+        a1_ = a1;
+        a2_ = a2p;
         pk2_ = pk1_;
         pk1_ = pk0;
         sr2_ = sr1_;
@@ -251,26 +252,20 @@ private:
             _mm256_permutevar8x32_epi32(past_, _mm256_setr_epi32(0, 0, 1, 2, 3, 4, 7, 7)),
             _mm256_castsi128_si256(_mm_cvtsi32_si128(dq0)), 1);
 
-        // 7. Tone detector.
-        const int32_t tdp = (!tr && a2p < -11776) ? 1 : 0;
+        // 7. Tone detector (a2p is 0 after a transition).
+        const int32_t tdp = a2p < -11776 ? 1 : 0;
         td_ = tdp;
 
         // 8. Adaptation speed control.
-        const int32_t f = t.f[index];
-        dms_ += ((f << 9) - dms_) >> 5;
-        dml_ += ((f << 11) - dml_) >> 7;
-        if (__builtin_expect(tr, 0)) {
-            ap_ = 256;
-        } else {
-            const int32_t spread = 4 * dms_ - dml_;
-            const int32_t absSpread = spread < 0 ? -spread : spread;
-            const int32_t ax = (y >= 1536 && absSpread < (dml_ >> 3) && tdp == 0) ? 0 : 1;
-            ap_ += ((ax << 9) - ap_) >> 4;
-        }
+        dms_ += (entry.fShort - dms_) >> 5;
+        dml_ += (entry.fLong - dml_) >> 7;
+        const int32_t spread = 4 * dms_ - dml_;
+        const int32_t absSpread = spread < 0 ? -spread : spread;
+        const int32_t ax = ((y >= 1536) & (absSpread < (dml_ >> 3)) & (tdp == 0)) ? 0 : 512;
+        ap_ = tr ? 256 : ap_ + ((ax - ap_) >> 4);
 
         // 9. Scale factor adaptation.
-        const int32_t w = t.w[index];
-        yu_ = Clamp(y + (((w << 5) - y) >> 5), kYuMin, kYuMax);
+        yu_ = Clamp(y + ((entry.w - y) >> 5), kYuMin, kYuMax);
         yl_ += ((yu_ << 6) - yl_) >> 6;
 
         if constexpr (Encode)
