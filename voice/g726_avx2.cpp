@@ -84,9 +84,8 @@ constexpr int32_t kTdThreshold = -11776;
 // The UPA2/UPA1 update depends on this sample's sign of DQSEZ (pk0) only through three cases:
 // pk0 = 0, pk0 = -1, and DQSEZ = 0 (no update term). All three candidate pairs (A1, A2) are
 // computed from the previous values while the quantizer runs, in lane pairs (0,1), (2,3), (4,5);
-// the case then picks one pair. A DQSEZ outside the 16-bit range gives another pk0 and takes the
+// DQSEZ then picks one pair. A DQSEZ outside the 16-bit range gives another pk0 and takes the
 // exact scalar path.
-enum PoleCase : int32_t { kPkZero = 0, kPkMinusOne = 1, kNoUpdate = 2 };
 
 // Vector constants, read through a pointer the compiler cannot see through (see Launder), so that
 // they become memory operands instead of being rebuilt from immediates in every step.
@@ -117,8 +116,6 @@ struct VectorConstants {
     Lanes productShiftBase;
     Lanes magnitudeMask;
     Lanes zeroLaneSteps; // UPB step only on lanes 2..7
-    Lanes pickOffsets;
-    Lanes minusOneCase;
     Lanes tdThreshold;
     Lanes pastShift; // SR1 to SR2, DQ1..DQ5 to DQ2..DQ6
 };
@@ -144,8 +141,6 @@ alignas(32) constexpr VectorConstants kVectorConstants = {
     Splat(kProductShiftBase),
     Splat(kDqMagnitudeMask),
     {{0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
-    {{0, 1, 0, 0, 0, 0, 0, 0}},
-    Splat(2 * kPkMinusOne),
     Splat(kTdThreshold),
     {{0, 0, 2, 2, 3, 4, 5, 6}},
 };
@@ -323,10 +318,11 @@ private:
         // The pole candidates need only the previous values; computed here, off the chain.
         const __m256i candidates = PoleCandidates(k);
 
-        // 3. Code and magnitude index.
+        // 3. Code, magnitude index and DQLN (from the quantizer entry when encoding).
         int32_t code;
         int32_t index;
         int32_t dqSign;
+        int32_t dqln;
         if constexpr (Encode) {
             // y >> 2 of a reachable state is within [136, 1280], so dl - y2 stays in the table;
             // the clamp only guards the index against a record that was never reset.
@@ -337,7 +333,9 @@ private:
             const int32_t m = ((d ^ ds) - ds) & kDqMagnitudeMask;
             const int32_t e = BitLength(m >> 1);
             const int32_t dl = (e << 7) + (((m << 7) >> e) & 127);
-            index = row[dl] & 255;
+            const int32_t quantized = row[dl];
+            index = quantized & 255;
+            dqln = quantized >> 8;
             if constexpr (Bits == 2)
                 dqSign = -ds;
             else
@@ -347,11 +345,12 @@ private:
             code = value & kAll;
             dqSign = code >> (Bits - 1);
             index = (code ^ -dqSign) & kAll;
+            dqln = adapt[index].dqln;
         }
         const AdaptEntry &entry = adapt[index];
 
         // 4. Inverse quantizer.
-        const int32_t dql = entry.dqln + y2;
+        const int32_t dql = dqln + y2;
         const int32_t dex = (dql >> 7) & 15;
         const int32_t dqt = 128 + (dql & 127);
         const int32_t mag = dql < 0 ? 0 : (dqt << 7) >> ((14 - dex) & 31);
@@ -371,7 +370,10 @@ private:
         const int32_t dq0 = FloatOf15Fast(dqSign, mag);
 
         // UPB on lanes 2..7: +-128 by the agreement of the signs, 0 for a zero difference.
-        const int32_t step = mag != 0 ? kUpbStep : 0;
+        // Only magnitude index 0 of the 3- to 5-bit codes reconstructs a zero difference (its
+        // DQLN is minus infinity; every other DQLN plus y >> 2 is positive), so the step is known
+        // from the index before the magnitude.
+        const int32_t step = (Bits == 2 || index != 0) ? kUpbStep : 0;
         const __m256i signAndStep = _mm256_set1_epi32(
             static_cast<int32_t>((static_cast<uint32_t>(dqSign) << 31) | static_cast<uint32_t>(step)));
         const __m256i laneStep = _mm256_and_si256(
@@ -384,15 +386,22 @@ private:
         // UPA2, LIMC, UPA1, LIMD: pick the candidate pair of this sample's case.
         int32_t tdp;
         if (__builtin_expect(static_cast<uint32_t>(dqsez + 32768) < 65536u, 1)) {
-            const int32_t poleCase = dqsez == 0 ? kNoUpdate : -(dqsez >> 15);
-            const __m256i caseBase = _mm256_set1_epi32(2 * poleCase);
-            const __m256i pick = _mm256_add_epi32(caseBase, Load(k->pickOffsets));
-            coef_ = _mm256_blend_epi32(zeroCoef, _mm256_permutevar8x32_epi32(candidates, pick), kPoleLanes);
+            // Lanes 0, 1 of the three candidate pairs; the sign of DQSEZ picks between pk0 = 0
+            // and -1, DQSEZ = 0 picks the pair without update.
+            const __m256 ifPositive = _mm256_castsi256_ps(candidates);
+            const __m256 ifNegative = _mm256_castsi256_ps(_mm256_shuffle_epi32(candidates, 0xEE));
+            const __m256 ifZero =
+                _mm256_castsi256_ps(_mm256_castsi128_si256(_mm256_extracti128_si256(candidates, 1)));
+            const __m256i dqsezLanes = _mm256_set1_epi32(dqsez);
+            const __m256 bySign = _mm256_blendv_ps(ifPositive, ifNegative, _mm256_castsi256_ps(dqsezLanes));
+            const __m256i pole = _mm256_castps_si256(_mm256_blendv_ps(
+                bySign, ifZero, _mm256_castsi256_ps(_mm256_cmpeq_epi32(dqsezLanes, _mm256_setzero_si256()))));
+            coef_ = _mm256_blend_epi32(zeroCoef, pole, kPoleLanes);
             pk2_ = pk1_;
-            pk1_ = _mm256_cmpeq_epi32(caseBase, Load(k->minusOneCase));
+            pk1_ = _mm256_srai_epi32(dqsezLanes, 15);
             const int32_t toneMask = _mm256_movemask_ps(_mm256_castsi256_ps(
-                _mm256_cmpgt_epi32(Load(k->tdThreshold), candidates)));
-            tdp = (toneMask >> (2 * poleCase + 1)) & 1;
+                _mm256_cmpgt_epi32(Load(k->tdThreshold), pole)));
+            tdp = (toneMask >> 1) & 1;
         } else {
             __m256i coef = _mm256_blend_epi32(zeroCoef, coef_, kPoleLanes);
             const int32_t pk0 = dqsez >> 15;
