@@ -59,7 +59,7 @@ inline int32_t ShiftSignToBit31(int32_t floatValue)
 inline int32_t FloatOf15Fast(int32_t sign, int32_t m)
 {
     const int32_t e = BitLength(m);
-    return (sign << 10) + (e << 6) + (((m << 6) >> e) | kFloatZero);
+    return (((m << 6) >> e) | kFloatZero) + ((sign << 10) | (e << 6));
 }
 
 inline int32_t FmultScalar(int32_t an, int32_t srn)
@@ -362,11 +362,15 @@ private:
         const int32_t dqs = (mag ^ -dqSign) + dqSign;
         const int32_t dqsez = sez + dqs;
         const int32_t sr = se + dqs;
-        const int32_t srSign = (sr >> 15) & 1;
-        const int32_t srMag = (sr ^ -srSign) + srSign;
-        const int32_t sr1 = __builtin_expect(static_cast<uint32_t>(srMag) < 0x8000u, 1)
-                                ? FloatOf15Fast(srSign, srMag)
-                                : FloatOf32(srSign, srMag);
+        // Within +-32767, bit 15 of sr is its sign and the magnitude its absolute value; beyond,
+        // the floating form takes bit 15 and the 32-bit value as they are.
+        int32_t sr1;
+        if (__builtin_expect(static_cast<uint32_t>(sr + 32767) < 65535u, 1)) {
+            sr1 = FloatOf15Fast(sr < 0 ? 1 : 0, sr < 0 ? -sr : sr);
+        } else {
+            const int32_t srSign = (sr >> 15) & 1;
+            sr1 = FloatOf32(srSign, srSign ? -sr : sr);
+        }
         const int32_t dq0 = FloatOf15Fast(dqSign, mag);
 
         // UPB on lanes 2..7: +-128 by the agreement of the signs, 0 for a zero difference.
@@ -421,7 +425,9 @@ private:
         // SR2 takes SR1, DQ2..DQ6 take DQ1..DQ5; the new SR1 and DQ1 enter lanes 0 and 2.
         past_ = _mm256_blend_epi32(
             _mm256_permutevar8x32_epi32(past_, Load(k->pastShift)),
-            _mm256_castsi128_si256(_mm_insert_epi32(_mm_cvtsi32_si128(sr1), dq0, 2)), kNewValueLanes);
+            // The difference is ready before the signal: it goes in first, the signal is inserted last.
+            _mm256_castsi128_si256(_mm_insert_epi32(_mm_shuffle_epi32(_mm_cvtsi32_si128(dq0), 0), sr1, 0)),
+            kNewValueLanes);
 
         // 8. Adaptation speed control.
         dms_ += (entry.fShort - dms_) >> 5;
