@@ -35,14 +35,11 @@
 namespace orvo::voice::g726 {
 namespace {
 
-constexpr int kZeroLanes = 6;                 // lanes 0..5: B1..B6 with DQ1..DQ6
 constexpr int32_t kUpbStep = 128;             // UPB coefficient step
 constexpr int32_t kFloatBiasedOne = 126;      // float exponent field of 1.0, minus one
 constexpr int32_t kProductShiftBase = 30;     // FMULT: (mant << 11) >> (30 - exp)
 constexpr int32_t kMantissaRound = 48;        // FMULT mantissa rounding
 constexpr int32_t kSignToBit31 = 21;          // bit 10 of the floating format to bit 31
-constexpr int32_t kY2Min = kYuMin >> 2;       // y >> 2 of every reachable state
-constexpr int32_t kY2Max = kYuMax >> 2;
 
 template <typename T>
 inline T Min(T a, T b)
@@ -52,29 +49,11 @@ inline T Min(T a, T b)
 
 inline int32_t BitLength(int32_t m) { return 32 - static_cast<int32_t>(_lzcnt_u32(static_cast<uint32_t>(m))); }
 
-inline int32_t ShiftSignToBit31(int32_t floatValue)
-{
-    return static_cast<int32_t>(static_cast<uint32_t>(floatValue) << kSignToBit31);
-}
-
 // Floating form of a magnitude below 2^15 with its sign (0 or 1).
 inline int32_t FloatOf15Fast(int32_t sign, int32_t m)
 {
     const int32_t e = BitLength(m);
     return (((m << 6) >> e) | kFloatZero) + ((sign << 10) | (e << 6));
-}
-
-inline int32_t FmultScalar(int32_t an, int32_t srn)
-{
-    const int32_t q = an >> 2;
-    const int32_t anMag = q < 0 ? -q : q;
-    const int32_t anExp = BitLength(anMag);
-    const int32_t anMant = ((anMag << 6) >> anExp) | kFloatZero;
-    const int32_t exp = anExp + ((srn >> 6) & 15);
-    const int32_t mant = ((srn & 63) * anMant + kMantissaRound) >> 4;
-    const int32_t mag = ((mant << 11) >> ((kProductShiftBase - exp) & 31)) & kDqMagnitudeMask;
-    const int32_t negative = (ShiftSignToBit31(srn) ^ an) >> 31;
-    return (mag ^ negative) - negative;
 }
 
 // Lane layout of the predictor vectors: lanes 0 and 1 hold the pole predictor (A1, A2 with SR1,
