@@ -124,6 +124,10 @@ void Sleep(uint32_t milliseconds);
 // Monotonic time on the platform clock (real: steady clock; virtual: the test's clock).
 int64_t NowMilliseconds();
 
+// Names the calling thread for debuggers and profilers (the first 15 characters are kept). Worker
+// threads carry their runtime class name.
+void SetCurrentThreadName(const char *name);
+
 } // namespace orvo::platform
 
 // In a class derived from CWinThread: makes it creatable by its runtime class.
