@@ -18,25 +18,19 @@ using UyvyRowFn = void (*)(const uint8_t *luma, const uint8_t *u, const uint8_t 
 void UyvyRow_scalar(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t *dest,
                      uint32_t width);
 
-// Vector kernels. Each lives in its own file, built with its instruction set's flags, and runs
-// only where the CPU has that set. The Aligned forms take a non-zero multiple of their step; the
-// plain forms any even width (UyvyRowAny below, instantiated in the kernel's own file so the
-// aligned loop is inlined into it).
+// Vector kernels for any even width. Each lives in its own file, built with its instruction set's
+// flags, and runs only where the CPU has that set. Inside, a loop over whole steps (a non-zero
+// multiple of kUyvyStep_*) is completed by UyvyRowAny below, in the same file so the loop is
+// inlined into it.
 constexpr uint32_t kUyvyStep_sse2 = 16;
 constexpr uint32_t kUyvyStep_avx2 = 32;
 constexpr uint32_t kUyvyStep_neon = 32;
 void UyvyRow_sse2(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t *dest,
                   uint32_t width);
-void UyvyRowAligned_sse2(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t *dest,
-                          uint32_t width);
 void UyvyRow_avx2(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t *dest,
                   uint32_t width);
-void UyvyRowAligned_avx2(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t *dest,
-                          uint32_t width);
 void UyvyRow_neon(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t *dest,
                   uint32_t width);
-void UyvyRowAligned_neon(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t *dest,
-                          uint32_t width);
 
 // Any even width: the vector kernel over the largest multiple of its step, the reference over
 // the rest (the last, shorter group).

@@ -4,7 +4,9 @@
 #include "media/uyvy_row.h"
 
 namespace orvo::media {
+namespace {
 
+// Whole steps only: `width` is a non-zero multiple of kUyvyStep_avx2.
 void UyvyRowAligned_avx2(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t *dest,
                          uint32_t width)
 {
@@ -27,6 +29,8 @@ void UyvyRowAligned_avx2(const uint8_t *luma, const uint8_t *u, const uint8_t *v
         _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(low, high, kHighLanes));
     }
 }
+
+} // namespace
 
 void UyvyRow_avx2(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t *dest,
                   uint32_t width)

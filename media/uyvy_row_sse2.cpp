@@ -4,7 +4,9 @@
 #include "media/uyvy_row.h"
 
 namespace orvo::media {
+namespace {
 
+// Whole steps only: `width` is a non-zero multiple of kUyvyStep_sse2.
 void UyvyRowAligned_sse2(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t *dest,
                          uint32_t width)
 {
@@ -18,6 +20,8 @@ void UyvyRowAligned_sse2(const uint8_t *luma, const uint8_t *u, const uint8_t *v
         _mm_storeu_si128(out + 1, _mm_unpackhi_epi8(chroma, y));
     }
 }
+
+} // namespace
 
 void UyvyRow_sse2(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t *dest,
                   uint32_t width)
