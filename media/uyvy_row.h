@@ -49,13 +49,32 @@ void UyvyRowAny(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t
     }
 }
 
+// Streaming forms: the same bytes, stored past the caches (the destination is not read back, and
+// pictures this large would only push the planes out of the cache). The destination row must
+// start on a kUyvyStreamingAlignment boundary; after the last row the caller runs the level's
+// fence so the stores are ordered before anything that follows.
+constexpr uintptr_t kUyvyStreamingAlignment = 32;
+void UyvyRowStreaming_sse2(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t *dest,
+                           uint32_t width);
+void UyvyRowStreaming_avx2(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t *dest,
+                           uint32_t width);
+void UyvyStreamingFence_sse2();
+
 enum class SimdLevel { kScalar, kSse2, kAvx2, kNeon };
 
-// The kernel for `level`, or null when this build or this CPU lacks it.
+struct UyvyKernels {
+    UyvyRowFn row = nullptr;          // null when this build or this CPU lacks the level
+    UyvyRowFn streamingRow = nullptr; // null where the level has no streaming stores
+    void (*fence)() = nullptr;        // run after streaming rows
+};
+
+// The kernels of `level`.
+UyvyKernels UyvyKernelsFor(SimdLevel level);
 UyvyRowFn UyvyRowKernel(SimdLevel level);
 
-// The kernel the conversion uses: the best the CPU has, chosen once; the reference when the
+// The kernels the conversion uses: the best the CPU has, chosen once; the reference when the
 // environment variable ORVO_DISABLE_SIMD is set (to anything but "0") or when forced below.
+UyvyKernels SelectedUyvyKernels();
 UyvyRowFn SelectedUyvyRow();
 SimdLevel SelectedSimdLevel();
 const char *SimdLevelName(SimdLevel level);
