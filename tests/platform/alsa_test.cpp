@@ -11,6 +11,7 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "platform/wave.h"
@@ -27,7 +28,8 @@ class AlsaTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        dir = ::testing::TempDir();
+        // Each test runs in its own process: private files, so parallel runs never share them.
+        dir = ::testing::TempDir() + "orvo_alsa_" + std::to_string(getpid()) + "_";
         input.resize(kBlocks * kBlockSamples * 4);
         for (size_t i = 0; i < input.size(); ++i)
             input[i] = static_cast<int16_t>(i * 131 - 20000);
@@ -39,6 +41,11 @@ protected:
                                  "  file { @func getenv vars [ ORVO_TEST_PCM_OUT ] default \"/dev/null\" }\n"
                                  "  infile \"" << dir << "orvo_alsa_in.raw\"\n  format \"raw\"\n}\n";
         setenv("ALSA_CONFIG_PATH", config.c_str(), 1);
+    }
+    static void TearDownTestSuite()
+    {
+        std::remove((dir + "orvo_alsa_in.raw").c_str());
+        std::remove((dir + "orvo_alsa.conf").c_str());
     }
     static bool WaitDone(const WAVEHDR &header)
     {
