@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "orvoaudio/talk.h"
 
@@ -26,6 +27,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kPollMs = 2;          // how often the outgoing ring is drained (it holds 280 ms)
 constexpr size_t kDatagramMax = 2048; // larger than any packet; longer ones are cut and refused
 constexpr auto kStatusInterval = std::chrono::seconds(1);
+constexpr auto kSettleAfterStop = std::chrono::milliseconds(60); // three 20 ms playback passes
 
 // A UDP socket bound to the listen port, with the peer's address resolved.
 class UdpLink {
@@ -218,6 +220,9 @@ int RunLink(const LinkOptions &options)
 
     Orvo_StopAudioPlay();
     Orvo_CloseTalk();
+    // A playback pass under way when playback stopped finishes within one pass; after that the
+    // counters hold still and add up.
+    std::this_thread::sleep_for(kSettleAfterStop);
     PrintStatus("end ", MicrosecondsSince(start) / 1e6, sent, datagrams);
     if (trace)
         std::fclose(trace);
