@@ -5,6 +5,7 @@
 #include "orvoaudio/talk.h"
 #include "platform/wave.h"
 #include "talk/record_thread.h"
+#include "talk/talk_counters.h"
 #include "talk/talk_service.h"
 
 namespace orvo::talk {
@@ -30,6 +31,7 @@ CRecordThread *RecordThread() { return g_pRecordThread.load(std::memory_order_ac
 void ShutdownTalkService()
 {
     std::lock_guard<std::mutex> lock(g_lifecycle);
+    ShutdownPlayService(); // it reads the incoming ring: gone first
     CRecordThread *thread = g_pRecordThread.exchange(nullptr, std::memory_order_acq_rel);
     delete thread; // stops the loop, closes the device, frees blocks and rings
 }
@@ -92,9 +94,13 @@ ORVO_API int32_t Orvo_InputTalkData(const unsigned char *data, int32_t length)
     CRecordThread *thread = RecordThread();
     if (!thread || thread->TalkFlag() != 1)
         return 0;
-    if (!data || length < 0 || length > orvo::talk::kIncomingSlotCapacity)
+    if (!data || length < 0 || length > orvo::talk::kIncomingSlotCapacity) {
+        if (data)
+            orvo::talk::CountRefusedPacket(); // a packet that can never be played
         return orvo::talk::kBadArgument;
-    thread->Incoming().Append(data, length); // a full ring drops the packet
+    }
+    if (!thread->Incoming().Append(data, length)) // a full ring drops the packet
+        orvo::talk::CountIncomingDropped();
     return 0;
 }
 
