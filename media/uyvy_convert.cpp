@@ -1,0 +1,32 @@
+// The whole-picture UYVY conversion: checks the sizes, takes the chosen row kernel and walks the
+// row pairs.
+#include "media/uyvy.h"
+
+#include <cstddef>
+
+#include "media/uyvy_row.h"
+
+namespace orvo::media {
+
+bool ConvertI420ToUyvy(const uint8_t *luma, uint32_t lumaStride, const uint8_t *u,
+                       const uint8_t *v, uint8_t *dest, uint32_t width, uint32_t height,
+                       int32_t pitch)
+{
+    const bool evenSizes = width != 0 && height != 0 && width % 2 == 0 && height % 2 == 0;
+    if (!evenSizes || luma == nullptr || u == nullptr || v == nullptr || dest == nullptr ||
+        lumaStride < width || pitch < 0 || static_cast<uint64_t>(pitch) < 2ull * width) {
+        return false;
+    }
+    const UyvyRowPairFn rowPair = SelectedUyvyRowPair();
+    const size_t chromaStride = lumaStride / 2;
+    for (uint32_t row = 0; row < height; row += 2) {
+        const uint8_t *upperLuma = luma + static_cast<size_t>(row) * lumaStride;
+        uint8_t *upperDest = dest + static_cast<size_t>(row) * static_cast<size_t>(pitch);
+        const size_t chromaOffset = static_cast<size_t>(row / 2) * chromaStride;
+        rowPair(upperLuma, upperLuma + lumaStride, u + chromaOffset, v + chromaOffset, upperDest,
+                upperDest + pitch, width);
+    }
+    return true;
+}
+
+} // namespace orvo::media
