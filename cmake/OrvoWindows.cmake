@@ -45,7 +45,9 @@ function(orvo_write_windows_def target out_var)
       "  ${ORVO_MSVC_ASSIGN} = orvo_msvc_COrvoPlayTalk_assign\n")
   endif()
   set(def ${CMAKE_CURRENT_BINARY_DIR}/OrvoAudio.def)
-  file(CONFIGURE OUTPUT ${def} CONTENT "LIBRARY OrvoAudio.dll\nEXPORTS\n${body}" @ONLY)
+  # Written only when it changes, so the DLL is not relinked at every configure.
+  file(WRITE ${def}.new "LIBRARY OrvoAudio.dll\nEXPORTS\n${body}")
+  execute_process(COMMAND ${CMAKE_COMMAND} -E copy_if_different ${def}.new ${def})
   set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
     ${ORVO_EXPECTED_EXPORTS})
   set(${out_var} ${def} PARENT_SCOPE)
