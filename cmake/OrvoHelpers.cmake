@@ -50,7 +50,12 @@ function(orvo_assemble_libraries)
   else()
     # Only the public names leave the shared library, whatever the compiler instantiates.
     set(map ${PROJECT_SOURCE_DIR}/cmake/orvoaudio.map)
-    target_link_options(orvoaudio PRIVATE "LINKER:--version-script=${map}" "LINKER:--no-undefined")
+    target_link_options(orvoaudio PRIVATE "LINKER:--version-script=${map}")
+    # Every symbol resolved at link time, except under sanitizers, whose runtime clang links only
+    # into executables.
+    if(NOT ORVO_SANITIZE)
+      target_link_options(orvoaudio PRIVATE "LINKER:--no-undefined")
+    endif()
     set_property(TARGET orvoaudio APPEND PROPERTY LINK_DEPENDS ${map})
   endif()
 

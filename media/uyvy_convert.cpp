@@ -1,5 +1,5 @@
 // The whole-picture UYVY conversion: checks the sizes, takes the chosen row kernel and walks the
-// row pairs.
+// rows.
 #include "media/uyvy.h"
 
 #include <cstddef>
@@ -17,14 +17,13 @@ bool ConvertI420ToUyvy(const uint8_t *luma, uint32_t lumaStride, const uint8_t *
         lumaStride < width || pitch < 0 || static_cast<uint64_t>(pitch) < 2ull * width) {
         return false;
     }
-    const UyvyRowPairFn rowPair = SelectedUyvyRowPair();
+    const UyvyRowFn convertRow = SelectedUyvyRow();
     const size_t chromaStride = lumaStride / 2;
-    for (uint32_t row = 0; row < height; row += 2) {
-        const uint8_t *upperLuma = luma + static_cast<size_t>(row) * lumaStride;
-        uint8_t *upperDest = dest + static_cast<size_t>(row) * static_cast<size_t>(pitch);
+    for (uint32_t row = 0; row < height; ++row) {
+        // Both rows of a pair take the same chroma row.
         const size_t chromaOffset = static_cast<size_t>(row / 2) * chromaStride;
-        rowPair(upperLuma, upperLuma + lumaStride, u + chromaOffset, v + chromaOffset, upperDest,
-                upperDest + pitch, width);
+        convertRow(luma + static_cast<size_t>(row) * lumaStride, u + chromaOffset, v + chromaOffset,
+                   dest + static_cast<size_t>(row) * static_cast<size_t>(pitch), width);
     }
     return true;
 }

@@ -46,7 +46,7 @@ SimdLevel DetectBestLevel()
         return SimdLevel::kScalar;
     }
     for (SimdLevel level : {SimdLevel::kAvx2, SimdLevel::kNeon, SimdLevel::kSse2}) {
-        if (UyvyRowPairKernel(level) != nullptr) {
+        if (UyvyRowKernel(level) != nullptr) {
             return level;
         }
     }
@@ -63,25 +63,25 @@ std::atomic<bool> forceScalar{false};
 
 } // namespace
 
-UyvyRowPairFn UyvyRowPairKernel(SimdLevel level)
+UyvyRowFn UyvyRowKernel(SimdLevel level)
 {
     if (!CpuHas(level)) {
         return nullptr;
     }
     switch (level) {
     case SimdLevel::kScalar:
-        return UyvyRowPair_scalar;
+        return UyvyRow_scalar;
 #if defined(ORVO_HAVE_SSE2_KERNELS)
     case SimdLevel::kSse2:
-        return UyvyRowPairAny<UyvyRowPairAligned_sse2, kUyvyStep_sse2>;
+        return UyvyRow_sse2;
 #endif
 #if defined(ORVO_HAVE_AVX2_KERNELS)
     case SimdLevel::kAvx2:
-        return UyvyRowPairAny<UyvyRowPairAligned_avx2, kUyvyStep_avx2>;
+        return UyvyRow_avx2;
 #endif
 #if defined(ORVO_HAVE_NEON_KERNELS)
     case SimdLevel::kNeon:
-        return UyvyRowPairAny<UyvyRowPairAligned_neon, kUyvyStep_neon>;
+        return UyvyRow_neon;
 #endif
     default:
         return nullptr;
@@ -93,10 +93,10 @@ SimdLevel SelectedSimdLevel()
     return forceScalar.load(std::memory_order_acquire) ? SimdLevel::kScalar : DetectedLevel();
 }
 
-UyvyRowPairFn SelectedUyvyRowPair()
+UyvyRowFn SelectedUyvyRow()
 {
-    static const UyvyRowPairFn best = UyvyRowPairKernel(DetectedLevel());
-    return forceScalar.load(std::memory_order_acquire) ? UyvyRowPair_scalar : best;
+    static const UyvyRowFn best = UyvyRowKernel(DetectedLevel());
+    return forceScalar.load(std::memory_order_acquire) ? UyvyRow_scalar : best;
 }
 
 void ForceScalarKernels(bool force) { forceScalar.store(force, std::memory_order_release); }

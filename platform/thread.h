@@ -130,6 +130,10 @@ int64_t NowMilliseconds();
 // when the process ends, and the DLL stays loaded while its threads run.
 bool CanStopThreadsAtUnload();
 
+// Names the calling thread for debuggers and profilers (the first 15 characters are kept). Worker
+// threads carry their runtime class name.
+void SetCurrentThreadName(const char *name);
+
 } // namespace orvo::platform
 
 // In a class derived from CWinThread: makes it creatable by its runtime class.
