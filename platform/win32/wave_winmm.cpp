@@ -7,9 +7,10 @@
 //             again; the stream fills the caller's blocks in order;
 //   playback: what the stream has queued (WaveOutStream::Read) is copied into the next free system
 //             block and written; the stream marks the caller's blocks done as they are read.
-// The header platform/wave.h comes before <mmsystem.h>, whose macros would otherwise rewrite its
-// constants; the system's own types are named with a leading :: below.
+// The platform headers come before <windows.h> and <mmsystem.h>, whose macros would otherwise rewrite
+// their constants; the system's own types are named with a leading :: below.
 #include "platform/win32/wave_winmm.h"
+#include "platform/thread.h"
 
 #include <windows.h>
 #include <mmsystem.h>
@@ -137,6 +138,7 @@ private:
     // it, so the pump never spins.
     void Pump(WaveInStream *stream)
     {
+        SetCurrentThreadName("orvo-winmm-in");
         using Clock = std::chrono::steady_clock;
         const Clock::time_point start = Clock::now();
         const std::chrono::microseconds perSample(1000000 / 8000);
@@ -224,6 +226,7 @@ private:
     // Writes what the stream holds into the system blocks, in order, as they come back free.
     void Pump(WaveOutStream *stream)
     {
+        SetCurrentThreadName("orvo-winmm-out");
         size_t next = 0;
         while (!m_stop.load(std::memory_order_acquire)) {
             ::WAVEHDR &header = m_blocks->headers[next];
