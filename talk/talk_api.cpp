@@ -19,9 +19,14 @@ std::atomic<CRecordThread *> g_pRecordThread{nullptr};
 std::mutex g_lifecycle; // Orvo_InitialAudioTalk against itself and the teardown
 
 // Tears the service down when the library is unloaded or the process ends, so no capture thread is
-// left running in unmapped code.
+// left running in unmapped code. Where that cannot be done safely (Windows: the loader lock), the
+// platform keeps the library loaded instead and the process's end reclaims thread and device.
 struct UnloadTeardown {
-    ~UnloadTeardown() { ShutdownTalkService(); }
+    ~UnloadTeardown()
+    {
+        if (orvo::platform::CanStopThreadsAtUnload())
+            ShutdownTalkService();
+    }
 } g_unloadTeardown;
 
 } // namespace
