@@ -31,3 +31,34 @@ echo "B: $(cat "$work/b.log")"
 "$talk" compare "$work/a.wav" "$work/received_by_b.wav" --min-correlation 0.95
 # B's first packets went out before A listened: only check that A played something of it.
 "$talk" compare "$work/b.wav" "$work/received_by_a.wav" --min-correlation 0.5
+
+# Ctrl-C ends a link that would run for ever, cleanly and with its closing status line.
+"$talk" --listen "$port_a" --capture "wav:$work/b.wav" --playback "wav:$work/interrupted.wav" \
+  --quiet >"$work/interrupted.log" 2>&1 &
+pid=$!
+sleep 0.5
+kill -INT "$pid"
+wait "$pid"
+grep -q '^end ' "$work/interrupted.log"
+"$talk" compare "$work/b.wav" "$work/interrupted.wav" >/dev/null # a valid (if short) WAV
+
+# Refusals: bad options end with status 2, unreadable files with 1.
+expect_status() { # status, command...
+  local want=$1 got=0
+  shift
+  "$@" >/dev/null 2>&1 || got=$?
+  if [ "$got" -ne "$want" ]; then
+    echo "expected status $want, got $got: $*"
+    exit 1
+  fi
+}
+expect_status 2 "$talk" --peer no-port
+expect_status 2 "$talk" --peer 127.0.0.1:0
+expect_status 2 "$talk" --listen 70000
+expect_status 2 "$talk" --seconds -1
+expect_status 2 "$talk" unexpected-word
+expect_status 1 "$talk" --playback "wav:$work/no-such-dir/out.wav" --seconds 1
+expect_status 1 "$talk" compare "$work/missing.wav" "$work/a.wav"
+expect_status 2 "$talk" compare "$work/a.wav" "$work/a.wav" --min-correlation 2
+expect_status 3 "$talk" compare "$work/a.wav" "$work/interrupted.wav" --min-correlation 0.99
+echo "loopback test passed"
