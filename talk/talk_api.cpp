@@ -19,9 +19,14 @@ std::atomic<CRecordThread *> g_pRecordThread{nullptr};
 std::mutex g_lifecycle; // Orvo_InitialAudioTalk against itself and the teardown
 
 // Tears the service down when the library is unloaded or the process ends, so no capture thread is
-// left running in unmapped code.
+// left running in unmapped code. Where that cannot be done safely (Windows: the loader lock), the
+// platform keeps the library loaded instead and the process's end reclaims thread and device.
 struct UnloadTeardown {
-    ~UnloadTeardown() { ShutdownTalkService(); }
+    ~UnloadTeardown()
+    {
+        if (orvo::platform::CanStopThreadsAtUnload())
+            ShutdownTalkService();
+    }
 } g_unloadTeardown;
 
 } // namespace
@@ -45,13 +50,18 @@ extern "C" {
 
 ORVO_API int32_t Orvo_InitialAudioTalk(void)
 {
-    std::lock_guard<std::mutex> lock(orvo::talk::g_lifecycle);
-    if (RecordThread())
-        return 0;
-    orvo::platform::CWinThread *thread =
-        orvo::platform::AfxBeginThread(ORVO_RUNTIME_CLASS(CRecordThread));
-    orvo::talk::g_pRecordThread.store(static_cast<CRecordThread *>(thread),
-                                      std::memory_order_release);
+    try {
+        std::lock_guard<std::mutex> lock(orvo::talk::g_lifecycle);
+        if (RecordThread())
+            return 0;
+        orvo::platform::CWinThread *thread =
+            orvo::platform::AfxBeginThread(ORVO_RUNTIME_CLASS(CRecordThread));
+        orvo::talk::g_pRecordThread.store(static_cast<CRecordThread *>(thread),
+                                          std::memory_order_release);
+    } catch (...) {
+        // Out of memory while constructing: the service stays uninitialised, as when the
+        // platform cannot create the thread; a later call tries again.
+    }
     return 0;
 }
 
@@ -106,7 +116,11 @@ ORVO_API int32_t Orvo_SelectAudioDevice(int32_t direction, const char *name)
         return orvo::talk::kBadArgument;
     WaveDirection which =
         direction == ORVO_AUDIO_CAPTURE ? WaveDirection::Capture : WaveDirection::Playback;
-    return orvo::platform::SelectWaveDevice(which, name) ? 0 : orvo::talk::kBadArgument;
+    try {
+        return orvo::platform::SelectWaveDevice(which, name) ? 0 : orvo::talk::kBadArgument;
+    } catch (...) { // out of memory for the name
+        return orvo::talk::kBadArgument;
+    }
 }
 
 } // extern "C"
