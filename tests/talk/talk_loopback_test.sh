@@ -12,6 +12,18 @@ mkdir -p "$work"
 "$voice" generate "$work/a.wav" --seconds 3 >/dev/null
 "$voice" generate "$work/b.wav" --seconds 1 >/dev/null
 
+# Waits (up to 10 s) until a UDP port is bound on this machine, so nothing sent to it is lost.
+wait_for_udp_port() {
+  local hex tries
+  hex=$(printf ':%04X ' "$1")
+  for tries in $(seq 100); do
+    grep -qi "$hex" /proc/net/udp /proc/net/udp6 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "nothing listens on udp/$1" >&2
+  return 1
+}
+
 # Two ports from the process id, away from the usual ephemeral range.
 base=$((20000 + ($$ % 5000) * 2))
 port_a=$base port_b=$((base + 1))
@@ -20,7 +32,7 @@ port_a=$base port_b=$((base + 1))
   --playback "wav:$work/received_by_b.wav" --seconds 5 --quiet >"$work/b.log" 2>&1 &
 b_pid=$!
 trap 'kill "$b_pid" 2>/dev/null || true' EXIT
-sleep 0.3 # B listens before A sends
+wait_for_udp_port "$port_b" # B listens before A sends
 "$talk" --listen "$port_a" --peer "127.0.0.1:$port_b" --capture "wav:$work/a.wav" \
   --playback "wav:$work/received_by_a.wav" --seconds 4.5 --quiet >"$work/a.log" 2>&1
 wait "$b_pid"
