@@ -161,28 +161,36 @@ extern "C" {
 ORVO_API int32_t Orvo_StartAudioPlay(void)
 {
     using namespace orvo::talk;
-    std::lock_guard<std::mutex> lock(g_playLifecycle);
-    CRecordThread *recordThread = RecordThread();
-    if (!recordThread)
+    try {
+        std::lock_guard<std::mutex> lock(g_playLifecycle);
+        CRecordThread *recordThread = RecordThread();
+        if (!recordThread)
+            return kNotRunning;
+        if (!g_play.thread && !CreatePlayService(recordThread))
+            return kNotRunning;
+        g_play.feeder->SetTaking(true);
+        g_play.thread->SetPlayState(1);
+        return 0;
+    } catch (...) { // out of memory constructing the thread object: nothing kept
         return kNotRunning;
-    if (!g_play.thread && !CreatePlayService(recordThread))
-        return kNotRunning;
-    g_play.feeder->SetTaking(true);
-    g_play.thread->SetPlayState(1);
-    return 0;
+    }
 }
 
 ORVO_API int32_t Orvo_StopAudioPlay(void)
 {
     using namespace orvo::talk;
-    std::lock_guard<std::mutex> lock(g_playLifecycle);
-    if (!RecordThread())
+    try {
+        std::lock_guard<std::mutex> lock(g_playLifecycle);
+        if (!RecordThread())
+            return kNotRunning;
+        if (g_play.thread) {
+            g_play.thread->SetPlayState(0);
+            g_play.feeder->SetTaking(false);
+        }
+        return 0;
+    } catch (...) { // the lock could not be taken
         return kNotRunning;
-    if (g_play.thread) {
-        g_play.thread->SetPlayState(0);
-        g_play.feeder->SetTaking(false);
     }
-    return 0;
 }
 
 ORVO_API int32_t Orvo_GetAudioTalkStats(OrvoTalkStats *stats)

@@ -12,6 +12,18 @@ mkdir -p "$work"
 "$voice" generate "$work/a.wav" --seconds 3 >/dev/null
 "$voice" generate "$work/b.wav" --seconds 1 >/dev/null
 
+# Waits (up to 10 s) until a UDP port is bound on this machine, so nothing sent to it is lost.
+wait_for_udp_port() {
+  local hex tries
+  hex=$(printf ':%04X ' "$1")
+  for tries in $(seq 100); do
+    grep -qi "$hex" /proc/net/udp /proc/net/udp6 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "nothing listens on udp/$1" >&2
+  return 1
+}
+
 # Two ports from the process id, away from the usual ephemeral range.
 base=$((20000 + ($$ % 5000) * 2))
 port_a=$base port_b=$((base + 1))
@@ -20,7 +32,7 @@ port_a=$base port_b=$((base + 1))
   --playback "wav:$work/received_by_b.wav" --seconds 5 --quiet >"$work/b.log" 2>&1 &
 b_pid=$!
 trap 'kill "$b_pid" 2>/dev/null || true' EXIT
-sleep 0.3 # B listens before A sends
+wait_for_udp_port "$port_b" # B listens before A sends
 "$talk" --listen "$port_a" --peer "127.0.0.1:$port_b" --capture "wav:$work/a.wav" \
   --playback "wav:$work/received_by_a.wav" --seconds 4.5 --quiet >"$work/a.log" 2>&1
 wait "$b_pid"
@@ -31,3 +43,34 @@ echo "B: $(cat "$work/b.log")"
 "$talk" compare "$work/a.wav" "$work/received_by_b.wav" --min-correlation 0.95
 # B's first packets went out before A listened: only check that A played something of it.
 "$talk" compare "$work/b.wav" "$work/received_by_a.wav" --min-correlation 0.5
+
+# Ctrl-C ends a link that would run for ever, cleanly and with its closing status line.
+"$talk" --listen "$port_a" --capture "wav:$work/b.wav" --playback "wav:$work/interrupted.wav" \
+  --quiet >"$work/interrupted.log" 2>&1 &
+pid=$!
+sleep 0.5
+kill -INT "$pid"
+wait "$pid"
+grep -q '^end ' "$work/interrupted.log"
+"$talk" compare "$work/b.wav" "$work/interrupted.wav" >/dev/null # a valid (if short) WAV
+
+# Refusals: bad options end with status 2, unreadable files with 1.
+expect_status() { # status, command...
+  local want=$1 got=0
+  shift
+  "$@" >/dev/null 2>&1 || got=$?
+  if [ "$got" -ne "$want" ]; then
+    echo "expected status $want, got $got: $*"
+    exit 1
+  fi
+}
+expect_status 2 "$talk" --peer no-port
+expect_status 2 "$talk" --peer 127.0.0.1:0
+expect_status 2 "$talk" --listen 70000
+expect_status 2 "$talk" --seconds -1
+expect_status 2 "$talk" unexpected-word
+expect_status 1 "$talk" --playback "wav:$work/no-such-dir/out.wav" --seconds 1
+expect_status 1 "$talk" compare "$work/missing.wav" "$work/a.wav"
+expect_status 2 "$talk" compare "$work/a.wav" "$work/a.wav" --min-correlation 2
+expect_status 3 "$talk" compare "$work/a.wav" "$work/interrupted.wav" --min-correlation 0.99
+echo "loopback test passed"
