@@ -20,8 +20,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
+# Each function and object in a section of its own, and the linker drops what nothing reaches.
+set(CMAKE_C_FLAGS_INIT "-ffunction-sections -fdata-sections")
+set(CMAKE_CXX_FLAGS_INIT "-ffunction-sections -fdata-sections")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,--gc-sections")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -Wl,--gc-sections")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -Wl,--gc-sections")
 # Release DLLs carry no symbol tables (a host debugs with its own tools; -g builds keep them).
 set(CMAKE_SHARED_LINKER_FLAGS_RELEASE_INIT "-s")
