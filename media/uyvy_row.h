@@ -18,25 +18,19 @@ using UyvyRowFn = void (*)(const uint8_t *luma, const uint8_t *u, const uint8_t 
 void UyvyRow_scalar(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t *dest,
                      uint32_t width);
 
-// Vector kernels. Each lives in its own file, built with its instruction set's flags, and runs
-// only where the CPU has that set. The Aligned forms take a non-zero multiple of their step; the
-// plain forms any even width (UyvyRowAny below, instantiated in the kernel's own file so the
-// aligned loop is inlined into it).
+// Vector kernels for any even width. Each lives in its own file, built with its instruction set's
+// flags, and runs only where the CPU has that set. Inside, a loop over whole steps (a non-zero
+// multiple of kUyvyStep_*) is completed by UyvyRowAny below, in the same file so the loop is
+// inlined into it.
 constexpr uint32_t kUyvyStep_sse2 = 16;
 constexpr uint32_t kUyvyStep_avx2 = 32;
 constexpr uint32_t kUyvyStep_neon = 32;
 void UyvyRow_sse2(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t *dest,
                   uint32_t width);
-void UyvyRowAligned_sse2(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t *dest,
-                          uint32_t width);
 void UyvyRow_avx2(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t *dest,
                   uint32_t width);
-void UyvyRowAligned_avx2(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t *dest,
-                          uint32_t width);
 void UyvyRow_neon(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t *dest,
                   uint32_t width);
-void UyvyRowAligned_neon(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t *dest,
-                          uint32_t width);
 
 // Any even width: the vector kernel over the largest multiple of its step, the reference over
 // the rest (the last, shorter group).
@@ -55,13 +49,32 @@ void UyvyRowAny(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t
     }
 }
 
+// Streaming forms: the same bytes, stored past the caches (the destination is not read back, and
+// pictures this large would only push the planes out of the cache). The destination row must
+// start on a kUyvyStreamingAlignment boundary; after the last row the caller runs the level's
+// fence so the stores are ordered before anything that follows.
+constexpr uintptr_t kUyvyStreamingAlignment = 32;
+void UyvyRowStreaming_sse2(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t *dest,
+                           uint32_t width);
+void UyvyRowStreaming_avx2(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t *dest,
+                           uint32_t width);
+void UyvyStreamingFence_sse2();
+
 enum class SimdLevel { kScalar, kSse2, kAvx2, kNeon };
 
-// The kernel for `level`, or null when this build or this CPU lacks it.
+struct UyvyKernels {
+    UyvyRowFn row = nullptr;          // null when this build or this CPU lacks the level
+    UyvyRowFn streamingRow = nullptr; // null where the level has no streaming stores
+    void (*fence)() = nullptr;        // run after streaming rows
+};
+
+// The kernels of `level`.
+UyvyKernels UyvyKernelsFor(SimdLevel level);
 UyvyRowFn UyvyRowKernel(SimdLevel level);
 
-// The kernel the conversion uses: the best the CPU has, chosen once; the reference when the
+// The kernels the conversion uses: the best the CPU has, chosen once; the reference when the
 // environment variable ORVO_DISABLE_SIMD is set (to anything but "0") or when forced below.
+UyvyKernels SelectedUyvyKernels();
 UyvyRowFn SelectedUyvyRow();
 SimdLevel SelectedSimdLevel();
 const char *SimdLevelName(SimdLevel level);

@@ -4,7 +4,9 @@
 #include "media/uyvy_row.h"
 
 namespace orvo::media {
+namespace {
 
+// Whole steps only: `width` is a non-zero multiple of kUyvyStep_neon.
 void UyvyRowAligned_neon(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t *dest,
                          uint32_t width)
 {
@@ -20,6 +22,8 @@ void UyvyRowAligned_neon(const uint8_t *luma, const uint8_t *u, const uint8_t *v
         vst4q_u8(dest + 2 * x, out);
     }
 }
+
+} // namespace
 
 void UyvyRow_neon(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t *dest,
                   uint32_t width)

@@ -5,6 +5,7 @@
 #include "orvoaudio/talk.h"
 #include "platform/wave.h"
 #include "talk/record_thread.h"
+#include "talk/talk_counters.h"
 #include "talk/talk_service.h"
 
 namespace orvo::talk {
@@ -18,9 +19,14 @@ std::atomic<CRecordThread *> g_pRecordThread{nullptr};
 std::mutex g_lifecycle; // Orvo_InitialAudioTalk against itself and the teardown
 
 // Tears the service down when the library is unloaded or the process ends, so no capture thread is
-// left running in unmapped code.
+// left running in unmapped code. Where that cannot be done safely (Windows: the loader lock), the
+// platform keeps the library loaded instead and the process's end reclaims thread and device.
 struct UnloadTeardown {
-    ~UnloadTeardown() { ShutdownTalkService(); }
+    ~UnloadTeardown()
+    {
+        if (orvo::platform::CanStopThreadsAtUnload())
+            ShutdownTalkService();
+    }
 } g_unloadTeardown;
 
 } // namespace
@@ -30,6 +36,7 @@ CRecordThread *RecordThread() { return g_pRecordThread.load(std::memory_order_ac
 void ShutdownTalkService()
 {
     std::lock_guard<std::mutex> lock(g_lifecycle);
+    ShutdownPlayService(); // it reads the incoming ring: gone first
     CRecordThread *thread = g_pRecordThread.exchange(nullptr, std::memory_order_acq_rel);
     delete thread; // stops the loop, closes the device, frees blocks and rings
 }
@@ -92,9 +99,13 @@ ORVO_API int32_t Orvo_InputTalkData(const unsigned char *data, int32_t length)
     CRecordThread *thread = RecordThread();
     if (!thread || thread->TalkFlag() != 1)
         return 0;
-    if (!data || length < 0 || length > orvo::talk::kIncomingSlotCapacity)
+    if (!data || length < 0 || length > orvo::talk::kIncomingSlotCapacity) {
+        if (data)
+            orvo::talk::CountRefusedPacket(); // a packet that can never be played
         return orvo::talk::kBadArgument;
-    thread->Incoming().Append(data, length); // a full ring drops the packet
+    }
+    if (!thread->Incoming().Append(data, length)) // a full ring drops the packet
+        orvo::talk::CountIncomingDropped();
     return 0;
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <random>
@@ -118,6 +119,55 @@ TEST(Uyvy, EveryKernelMatchesTheLayoutOnAwkwardShapes)
             }
             EXPECT_EQ(dest, Expected(picture, shape.destPadding));
         }
+    }
+}
+
+// Streaming rows write to destinations starting on the streaming alignment.
+TEST(Uyvy, StreamingKernelsMatchTheLayout)
+{
+    for (SimdLevel level : {SimdLevel::kSse2, SimdLevel::kAvx2}) {
+        const UyvyKernels kernels = UyvyKernelsFor(level);
+        if (kernels.streamingRow == nullptr) {
+            continue;
+        }
+        uint32_t seed = 50;
+        for (const Shape &shape : kShapes) {
+            SCOPED_TRACE(testing::Message() << SimdLevelName(level) << " " << shape.width << "x" << shape.height);
+            Picture picture(shape.width, shape.height, shape.lumaPadding, seed++);
+            const uint32_t alignment = static_cast<uint32_t>(kUyvyStreamingAlignment);
+            const uint32_t pitch = (2 * shape.width + alignment - 1) / alignment * alignment;
+            std::vector<uint8_t> storage(static_cast<size_t>(pitch) * shape.height + alignment, kUntouched);
+            uint8_t *dest = storage.data() + (alignment - reinterpret_cast<uintptr_t>(storage.data()) % alignment) % alignment;
+            const uint32_t chromaStride = picture.lumaStride / 2;
+            for (uint32_t row = 0; row < shape.height; ++row) {
+                kernels.streamingRow(&picture.luma[static_cast<size_t>(row) * picture.lumaStride],
+                                     &picture.u[static_cast<size_t>(row / 2) * chromaStride],
+                                     &picture.v[static_cast<size_t>(row / 2) * chromaStride],
+                                     dest + static_cast<size_t>(row) * pitch, shape.width);
+            }
+            kernels.fence();
+            const std::vector<uint8_t> expected = Expected(picture, pitch - 2 * shape.width);
+            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), dest));
+            EXPECT_EQ(dest[expected.size()], kUntouched);
+        }
+    }
+}
+
+// Large pictures take the streaming path when the destination allows it, the ordinary one when not.
+TEST(Uyvy, LargePicturesAlignedAndNot)
+{
+    constexpr uint32_t kSide = 2048; // 8 MiB of output
+    Picture picture(kSide, kSide, 0, 7);
+    for (uint32_t offset : {0u, 16u, 1u}) {
+        SCOPED_TRACE(offset);
+        const uint32_t pitch = 2 * kSide + (offset == 1 ? 2 : 0);
+        std::vector<uint8_t> storage(static_cast<size_t>(pitch) * kSide + 64, kUntouched);
+        uint8_t *base = storage.data() + (64 - reinterpret_cast<uintptr_t>(storage.data()) % 64) % 64;
+        uint8_t *dest = base + offset;
+        ASSERT_TRUE(ConvertI420ToUyvy(picture.luma.data(), kSide, picture.u.data(), picture.v.data(), dest,
+                                      kSide, kSide, static_cast<int32_t>(pitch)));
+        const std::vector<uint8_t> expected = Expected(picture, pitch - 2 * kSide);
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), dest));
     }
 }
 
