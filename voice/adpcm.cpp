@@ -184,14 +184,46 @@ inline int EncodeOne(int sample, int &predicted, uint64_t &packed)
     return magnitude | (sample < p ? kImaSignBit : 0);
 }
 
-inline int DecodeOne(int code, int &predicted, int &index)
+// The decoder's tables: the signed reconstructed difference for each step index and 4-bit code,
+// the step index after one code, and the step index after a whole byte of two codes (first code
+// in the high nibble). The last lets the step index, the decoder's only chain of dependent
+// lookups, advance one byte at a time.
+constexpr int kCodes = 16;
+constexpr int kBytes = 256;
+
+struct ImaDecodeTables {
+    int32_t signed_delta[kImaStepCount][kCodes];
+    uint8_t next_index[kImaStepCount][kCodes];
+    uint8_t pair_next_index[kImaStepCount][kBytes];
+};
+
+constexpr ImaDecodeTables MakeDecodeTables()
 {
-    const int magnitude = code & 7;
-    const int delta = kTables.delta[index][magnitude];
-    const int negative = -((code >> 3) & 1);
-    predicted = ClampSample(predicted + ((delta ^ negative) - negative));
-    index = kTables.next_index[index][magnitude];
-    return predicted;
+    ImaDecodeTables tables{};
+    for (int index = 0; index < kImaStepCount; ++index)
+        for (int code = 0; code < kCodes; ++code) {
+            const int delta = kTables.delta[index][code & 7];
+            tables.signed_delta[index][code] = (code & kImaSignBit) ? -delta : delta;
+            tables.next_index[index][code] = kTables.next_index[index][code & 7];
+        }
+    for (int index = 0; index < kImaStepCount; ++index)
+        for (int byte = 0; byte < kBytes; ++byte)
+            tables.pair_next_index[index][byte] =
+                tables.next_index[tables.next_index[index][byte >> 4]][byte & 0xF];
+    return tables;
+}
+
+constexpr ImaDecodeTables kDecode = MakeDecodeTables();
+
+inline int16_t DecodeOne(int code, int &predicted, int index)
+{
+    int next = predicted + kDecode.signed_delta[index][code];
+    // Only full-scale signals reach the rails: a branch that is almost never taken keeps the clamp
+    // off the chain from one sample to the next.
+    if (__builtin_expect(static_cast<unsigned>(next - kSampleMin) > kSampleMax - kSampleMin, 0))
+        next = ClampSample(next);
+    predicted = next;
+    return static_cast<int16_t>(next);
 }
 
 // Decodes n codes; HighFirst selects which nibble of a byte holds the earlier code.
@@ -200,16 +232,22 @@ void DecodeCodes(AdpcmState *state, const uint8_t *codes, int16_t *samples, int 
 {
     int predicted = state->predicted;
     int index = ClampIndex(state->step_index);
-    constexpr int kFirstShift = HighFirst ? 4 : 0;
-    constexpr int kSecondShift = HighFirst ? 0 : 4;
     int k = 0;
     for (; k + 1 < n; k += 2) {
-        const int byte = codes[k >> 1];
-        samples[k] = static_cast<int16_t>(DecodeOne(byte >> kFirstShift, predicted, index));
-        samples[k + 1] = static_cast<int16_t>(DecodeOne(byte >> kSecondShift, predicted, index));
+        const int raw = codes[k >> 1];
+        const int byte = HighFirst ? raw : ((raw << 4) | (raw >> 4)) & 0xFF;
+        const int first = byte >> 4;
+        const int second = byte & 0xF;
+        samples[k] = DecodeOne(first, predicted, index);
+        samples[k + 1] = DecodeOne(second, predicted, kDecode.next_index[index][first]);
+        index = kDecode.pair_next_index[index][byte];
     }
-    if (k < n)
-        samples[k] = static_cast<int16_t>(DecodeOne(codes[k >> 1] >> kFirstShift, predicted, index));
+    if (k < n) {
+        const int raw = codes[k >> 1];
+        const int first = (HighFirst ? raw >> 4 : raw) & 0xF;
+        samples[k] = DecodeOne(first, predicted, index);
+        index = kDecode.next_index[index][first];
+    }
     state->predicted = static_cast<int16_t>(predicted);
     state->step_index = static_cast<uint8_t>(index);
 }

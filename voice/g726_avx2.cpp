@@ -15,6 +15,8 @@
 
 #include <immintrin.h>
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "orvoaudio/voice.h"
@@ -33,14 +35,11 @@
 namespace orvo::voice::g726 {
 namespace {
 
-constexpr int kZeroLanes = 6;                 // lanes 0..5: B1..B6 with DQ1..DQ6
 constexpr int32_t kUpbStep = 128;             // UPB coefficient step
 constexpr int32_t kFloatBiasedOne = 126;      // float exponent field of 1.0, minus one
 constexpr int32_t kProductShiftBase = 30;     // FMULT: (mant << 11) >> (30 - exp)
 constexpr int32_t kMantissaRound = 48;        // FMULT mantissa rounding
 constexpr int32_t kSignToBit31 = 21;          // bit 10 of the floating format to bit 31
-constexpr int32_t kY2Min = kYuMin >> 2;       // y >> 2 of every reachable state
-constexpr int32_t kY2Max = kYuMax >> 2;
 
 template <typename T>
 inline T Min(T a, T b)
@@ -50,29 +49,11 @@ inline T Min(T a, T b)
 
 inline int32_t BitLength(int32_t m) { return 32 - static_cast<int32_t>(_lzcnt_u32(static_cast<uint32_t>(m))); }
 
-inline int32_t ShiftSignToBit31(int32_t floatValue)
-{
-    return static_cast<int32_t>(static_cast<uint32_t>(floatValue) << kSignToBit31);
-}
-
 // Floating form of a magnitude below 2^15 with its sign (0 or 1).
 inline int32_t FloatOf15Fast(int32_t sign, int32_t m)
 {
     const int32_t e = BitLength(m);
-    return (sign << 10) + (e << 6) + (((m << 6) >> e) | kFloatZero);
-}
-
-inline int32_t FmultScalar(int32_t an, int32_t srn)
-{
-    const int32_t q = an >> 2;
-    const int32_t anMag = q < 0 ? -q : q;
-    const int32_t anExp = BitLength(anMag);
-    const int32_t anMant = ((anMag << 6) >> anExp) | kFloatZero;
-    const int32_t exp = anExp + ((srn >> 6) & 15);
-    const int32_t mant = ((srn & 63) * anMant + kMantissaRound) >> 4;
-    const int32_t mag = ((mant << 11) >> ((kProductShiftBase - exp) & 31)) & kDqMagnitudeMask;
-    const int32_t negative = (ShiftSignToBit31(srn) ^ an) >> 31;
-    return (mag ^ negative) - negative;
+    return (((m << 6) >> e) | kFloatZero) + ((sign << 10) | (e << 6));
 }
 
 // Lane layout of the predictor vectors: lanes 0 and 1 hold the pole predictor (A1, A2 with SR1,
@@ -176,6 +157,68 @@ __attribute__((noinline, cold)) int32_t PoleUpdateExact(__m256i *coef, int32_t p
     return a2p;
 }
 
+// Quantizer rows for the AVX2 coder, one per sign of the difference, indexed like the portable
+// coder's table by dl - (y >> 2) + kDlnOffset. Each entry carries everything the step needs from
+// the quantizer: the code, the sign of DQ, whether the magnitude is non-zero (only magnitude
+// index 0 of the 3- to 5-bit codes reconstructs 0: its DQLN is minus infinity, every other DQLN
+// plus y >> 2 is positive), the magnitude index and DQLN.
+constexpr int32_t kEntryCodeMask = 31;
+constexpr int32_t kEntrySignShift = 5;
+constexpr int32_t kEntryStepBit = 1 << 6;
+constexpr int32_t kEntryIndexShift = 8;
+constexpr int32_t kEntryDqlnShift = 16;
+
+template <int Bits>
+constexpr std::array<int32_t, 2 * kDlnSpan> MakeSignedQuantizerRows()
+{
+    std::array<int32_t, 2 * kDlnSpan> rows{};
+    const RateTable &t = TableFor(Bits);
+    constexpr int32_t kAll = (1 << Bits) - 1;
+    for (int negative = 0; negative < 2; ++negative) {
+        for (int32_t i = 0; i < kDlnSpan; ++i) {
+            const int32_t dln = i - kDlnOffset;
+            int32_t k = 0;
+            while (t.levels[k] <= dln)
+                ++k;
+            const bool zero = Bits > 2 && k == 0;
+            const int32_t sign = (negative || zero) ? 1 : 0;
+            const int32_t code = negative ? kAll - k : (zero ? kAll : k);
+            rows[static_cast<std::size_t>(negative * kDlnSpan + i)] =
+                t.dqln[k] * (1 << kEntryDqlnShift) + (k << kEntryIndexShift) + (zero ? 0 : kEntryStepBit) +
+                (sign << kEntrySignShift) + code;
+        }
+    }
+    return rows;
+}
+
+template <int Bits>
+struct SignedQuantizerRows {
+    static constexpr std::array<int32_t, 2 * kDlnSpan> kEntries = MakeSignedQuantizerRows<Bits>();
+};
+
+// Inverse quantizer output by dql + 1 (0 for every negative dql): the magnitude of DQ in the low
+// half and its floating form without the sign in the high half. Reachable dql end at 566 + 1280.
+constexpr int32_t kDqlSlots = 566 + (kYuMax >> 2) + 2;
+
+constexpr std::array<uint32_t, kDqlSlots> MakeReconstructTable()
+{
+    std::array<uint32_t, kDqlSlots> table{};
+    table[0] = static_cast<uint32_t>(kFloatZero) << 16;
+    for (int32_t dql = 0; dql + 1 < kDqlSlots; ++dql) {
+        const int32_t dex = (dql >> 7) & 15;
+        const int32_t dqt = 128 + (dql & 127);
+        const int32_t mag = (dqt << 7) >> (14 - dex);
+        int32_t e = 0;
+        while ((mag >> e) != 0)
+            ++e;
+        const int32_t floating = (e << 6) + (((mag << 6) >> e) | kFloatZero);
+        table[static_cast<std::size_t>(dql + 1)] = static_cast<uint32_t>(mag) | (static_cast<uint32_t>(floating) << 16);
+    }
+    return table;
+}
+
+constexpr std::array<uint32_t, kDqlSlots> kReconstruct = MakeReconstructTable();
+
 template <int Bits>
 class Avx2Coder {
 public:
@@ -183,7 +226,10 @@ public:
         : coef_(_mm256_setr_epi32(s.a1, s.a2, s.b1, s.b2, s.b3, s.b4, s.b5, s.b6)),
           past_(_mm256_setr_epi32(s.sr1, s.sr2, s.dq1, s.dq2, s.dq3, s.dq4, s.dq5, s.dq6)),
           pk1_(_mm256_set1_epi32(s.pk1)), pk2_(_mm256_set1_epi32(s.pk2)), ap_(s.ap), dml_(s.dml),
-          dms_(s.dms), td_(s.td), yl_(s.yl), yu_(s.yu)
+          dms_(s.dms), td_(s.td),
+          // Every reachable state has these in range; limiting them here keeps every table index
+          // in range below even for a record that was never reset.
+          yl_(Clamp(s.yl, kYuMin << 6, kYuMax << 6)), yu_(Clamp(s.yu, kYuMin, kYuMax))
     {
     }
 
@@ -278,8 +324,7 @@ private:
         const int32_t y = yl6 + ((yu_ - yl6) * al) / 64;
         const int32_t y2 = y >> 2;
         // 5 (threshold only): DQTHR from the previous yl, by table.
-        const int32_t dqthr =
-            kDqThresholds[Min(static_cast<uint32_t>(yl_) >> 10, static_cast<uint32_t>(kDqThresholdSlots - 1))];
+        const int32_t dqthr = kDqThresholds[static_cast<uint32_t>(yl_) >> 10];
 
         // 2. Both predictors on eight lanes.
         const __m256i q = _mm256_srai_epi32(coef_, 2);
@@ -318,62 +363,59 @@ private:
         // The pole candidates need only the previous values; computed here, off the chain.
         const __m256i candidates = PoleCandidates(k);
 
-        // 3. Code, magnitude index and DQLN (from the quantizer entry when encoding).
+        // 3. Code, magnitude index, DQ sign, DQLN.
         int32_t code;
         int32_t index;
         int32_t dqSign;
         int32_t dqln;
+        int32_t step;
         if constexpr (Encode) {
-            // y >> 2 of a reachable state is within [136, 1280], so dl - y2 stays in the table;
-            // the clamp only guards the index against a record that was never reset.
-            const int32_t *row = QuantizerTable<Bits>::kEntries.data() + kDlnOffset -
-                                 Clamp(y2, kY2Min, kY2Max);
             const int32_t d = (static_cast<int16_t>(value) >> 2) - se;
             const int32_t ds = d >> 31;
+            const int32_t *row = SignedQuantizerRows<Bits>::kEntries.data() + (ds & kDlnSpan) + kDlnOffset - y2;
             const int32_t m = ((d ^ ds) - ds) & kDqMagnitudeMask;
             const int32_t e = BitLength(m >> 1);
             const int32_t dl = (e << 7) + (((m << 7) >> e) & 127);
             const int32_t quantized = row[dl];
-            index = quantized & 255;
-            dqln = quantized >> 8;
-            if constexpr (Bits == 2)
-                dqSign = -ds;
-            else
-                dqSign = (ds | -static_cast<int32_t>(index == 0)) & 1; // magnitude 0: all ones
-            code = (index ^ -dqSign) & kAll; // kAll - index for a negative difference
+            code = quantized & kEntryCodeMask;
+            dqSign = (quantized >> kEntrySignShift) & 1;
+            step = (quantized & kEntryStepBit) * (kUpbStep / kEntryStepBit);
+            index = (quantized >> kEntryIndexShift) & 15;
+            dqln = quantized >> kEntryDqlnShift;
         } else {
             code = value & kAll;
             dqSign = code >> (Bits - 1);
             index = (code ^ -dqSign) & kAll;
             dqln = adapt[index].dqln;
+            step = (Bits == 2 || index != 0) ? kUpbStep : 0; // see the quantizer rows
         }
         const AdaptEntry &entry = adapt[index];
 
-        // 4. Inverse quantizer.
+        // 4. Inverse quantizer, by table: the magnitude and its floating form.
         const int32_t dql = dqln + y2;
-        const int32_t dex = (dql >> 7) & 15;
-        const int32_t dqt = 128 + (dql & 127);
-        const int32_t mag = dql < 0 ? 0 : (dqt << 7) >> ((14 - dex) & 31);
+        // With y >> 2 at most 1280 (the limits applied on loading) dql + 1 stays below kDqlSlots.
+        const uint32_t reconstructed = kReconstruct[static_cast<uint32_t>(dql < 0 ? 0 : dql + 1)];
+        const int32_t mag = static_cast<int32_t>(reconstructed & 0xFFFF);
+        const int32_t dq0 = static_cast<int32_t>(reconstructed >> 16) | (dqSign << 10);
 
-        // 5. Transition.
-        const bool tr = (td_ != 0) & (mag > dqthr);
+        // 5. Transition: only when a tone was detected.
+        const bool tr = mag > (td_ != 0 ? dqthr : INT32_MAX);
 
         // 6. Reconstruction and predictor update.
         const int32_t dqs = (mag ^ -dqSign) + dqSign;
         const int32_t dqsez = sez + dqs;
         const int32_t sr = se + dqs;
-        const int32_t srSign = (sr >> 15) & 1;
-        const int32_t srMag = (sr ^ -srSign) + srSign;
-        const int32_t sr1 = __builtin_expect(static_cast<uint32_t>(srMag) < 0x8000u, 1)
-                                ? FloatOf15Fast(srSign, srMag)
-                                : FloatOf32(srSign, srMag);
-        const int32_t dq0 = FloatOf15Fast(dqSign, mag);
+        // Within +-32767, bit 15 of sr is its sign and the magnitude its absolute value; beyond,
+        // the floating form takes bit 15 and the 32-bit value as they are.
+        int32_t sr1;
+        if (__builtin_expect(static_cast<uint32_t>(sr + 32767) < 65535u, 1)) {
+            sr1 = FloatOf15Fast(sr < 0 ? 1 : 0, sr < 0 ? -sr : sr);
+        } else {
+            const int32_t srSign = (sr >> 15) & 1;
+            sr1 = FloatOf32(srSign, srSign ? -sr : sr);
+        }
 
         // UPB on lanes 2..7: +-128 by the agreement of the signs, 0 for a zero difference.
-        // Only magnitude index 0 of the 3- to 5-bit codes reconstructs a zero difference (its
-        // DQLN is minus infinity; every other DQLN plus y >> 2 is positive), so the step is known
-        // from the index before the magnitude.
-        const int32_t step = (Bits == 2 || index != 0) ? kUpbStep : 0;
         const __m256i signAndStep = _mm256_set1_epi32(
             static_cast<int32_t>((static_cast<uint32_t>(dqSign) << 31) | static_cast<uint32_t>(step)));
         const __m256i laneStep = _mm256_and_si256(
@@ -421,7 +463,9 @@ private:
         // SR2 takes SR1, DQ2..DQ6 take DQ1..DQ5; the new SR1 and DQ1 enter lanes 0 and 2.
         past_ = _mm256_blend_epi32(
             _mm256_permutevar8x32_epi32(past_, Load(k->pastShift)),
-            _mm256_castsi128_si256(_mm_insert_epi32(_mm_cvtsi32_si128(sr1), dq0, 2)), kNewValueLanes);
+            // The difference is ready before the signal: it goes in first, the signal is inserted last.
+            _mm256_castsi128_si256(_mm_insert_epi32(_mm_shuffle_epi32(_mm_cvtsi32_si128(dq0), 0), sr1, 0)),
+            kNewValueLanes);
 
         // 8. Adaptation speed control.
         dms_ += (entry.fShort - dms_) >> 5;

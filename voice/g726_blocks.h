@@ -45,6 +45,7 @@ inline void PackBlock(G726State *state, const int16_t *samples, uint8_t *payload
     int i = 0;
     for (; i + kCodesPerGroup <= n; i += kCodesPerGroup) {
         uint64_t group = 0;
+#pragma GCC unroll 8
         for (int j = 0; j < kCodesPerGroup; ++j)
             group |= static_cast<uint64_t>(coder.Encode(samples[i + j])) << (j * Bits);
         StoreLe<uint64_t>(payload, group, Bits);
@@ -80,6 +81,7 @@ inline void UnpackBlock(G726State *state, const uint8_t *payload, int16_t *sampl
     for (; i + kCodesPerGroup <= codes; i += kCodesPerGroup) {
         const uint64_t group = LoadLe<uint64_t>(payload, Bits);
         payload += Bits;
+#pragma GCC unroll 8
         for (int j = 0; j < kCodesPerGroup; ++j)
             samples[i + j] = coder.Decode(static_cast<int32_t>((group >> (j * Bits)) & kMask));
     }

@@ -185,7 +185,10 @@ public:
         m_stop.store(true, std::memory_order_release);
         if (m_thread.joinable()) {
             m_thread.join();
-            snd_pcm_drop(m_pcm);
+            // Let the card play what it already holds (at most its buffer, 100 ms), then rearm.
+            snd_pcm_nonblock(m_pcm, 0);
+            snd_pcm_drain(m_pcm);
+            snd_pcm_nonblock(m_pcm, 1);
             snd_pcm_prepare(m_pcm);
         }
     }

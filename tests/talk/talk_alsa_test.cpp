@@ -11,6 +11,7 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "orvoaudio/talk.h"
@@ -57,7 +58,8 @@ class TalkAlsaTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        dir = ::testing::TempDir();
+        // Each test runs in its own process: private files, so parallel runs never share them.
+        dir = ::testing::TempDir() + "orvo_talk_alsa_" + std::to_string(getpid()) + "_";
         signal = Signal();
         std::string raw = dir + "orvo_talk_alsa_in.raw";
         std::ofstream(raw, std::ios::binary)
@@ -74,6 +76,11 @@ protected:
                                  "  format \"raw\"\n"
                                  "}\n";
         setenv("ALSA_CONFIG_PATH", config.c_str(), 1);
+    }
+    static void TearDownTestSuite()
+    {
+        std::remove((dir + "orvo_talk_alsa_in.raw").c_str());
+        std::remove((dir + "orvo_talk_alsa.conf").c_str());
     }
     static std::string dir;
     static std::vector<int16_t> signal;
