@@ -188,16 +188,19 @@ int32_t CDirectXDraw::ShowPicture(const uint8_t *picture, const uint8_t *u, cons
         return kDrawLockFailed;
     }
     platform::LockedSurface locked;
-    if (!DisplaySucceeded(m_picture->Lock(&locked)) || locked.bits == nullptr) {
+    if (!DisplaySucceeded(m_picture->Lock(&locked))) {
         m_picture->Restore();
         return kDrawLockFailed;
     }
-    // Never more rows than both the surface and the picture have.
+    // Never more rows than both the surface and the picture have, and never into rows narrower
+    // than the picture's.
     const uint32_t rows = std::min(locked.height, m_height);
-    if (u != nullptr && v != nullptr) {
+    const size_t rowBytes = static_cast<size_t>(m_width) * kBytesPerPackedPixel;
+    const bool rowsFit = locked.bits != nullptr && locked.pitch >= 0 &&
+                         static_cast<size_t>(locked.pitch) >= rowBytes;
+    if (rowsFit && u != nullptr && v != nullptr) {
         ConvertToUYVY(picture, m_width, u, v, locked.bits, m_width, rows, locked.pitch);
-    } else {
-        const size_t rowBytes = static_cast<size_t>(m_width) * kBytesPerPackedPixel;
+    } else if (rowsFit) {
         for (uint32_t row = 0; row < rows; ++row) {
             std::memcpy(locked.bits + static_cast<ptrdiff_t>(row) * locked.pitch,
                         picture + row * rowBytes, rowBytes);

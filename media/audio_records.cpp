@@ -14,7 +14,7 @@ constexpr int32_t kFrameHeaderWords = 2;
 
 CAudioFormat::CAudioFormat() : m_format(), m_frameSize(kDefaultFrameSize)
 {
-    m_format.wFormatTag = WAVE_FORMAT_PCM;
+    m_format.wFormatTag = platform::WAVE_FORMAT_PCM;
     m_format.nChannels = kDefaultChannels;
     m_format.nSamplesPerSec = kDefaultSamplesPerSec;
     m_format.wBitsPerSample = kDefaultBitsPerSample;

@@ -6,9 +6,11 @@
 #include <cstdint>
 
 #include "orvoaudio/voice.h"
-#include "platform/wave_format.h"
+#include "platform/wave.h"
 
 namespace orvo::media {
+
+using platform::WAVEFORMATEX;
 
 // A PCM format in the platform's WAVEFORMATEX layout whose block align and byte rate follow the
 // other fields, plus a frame size that is only carried.

@@ -46,7 +46,7 @@ SimdLevel DetectBestLevel()
         return SimdLevel::kScalar;
     }
     for (SimdLevel level : {SimdLevel::kAvx2, SimdLevel::kNeon, SimdLevel::kSse2}) {
-        if (UyvyRowPairKernel(level) != nullptr) {
+        if (UyvyRowKernel(level) != nullptr) {
             return level;
         }
     }
@@ -63,41 +63,53 @@ std::atomic<bool> forceScalar{false};
 
 } // namespace
 
-UyvyRowPairFn UyvyRowPairKernel(SimdLevel level)
+UyvyKernels UyvyKernelsFor(SimdLevel level)
 {
+    UyvyKernels kernels;
     if (!CpuHas(level)) {
-        return nullptr;
+        return kernels;
     }
     switch (level) {
     case SimdLevel::kScalar:
-        return UyvyRowPair_scalar;
+        kernels.row = UyvyRow_scalar;
+        break;
 #if defined(ORVO_HAVE_SSE2_KERNELS)
     case SimdLevel::kSse2:
-        return UyvyRowPairAny<UyvyRowPairAligned_sse2, kUyvyStep_sse2>;
+        kernels = {UyvyRow_sse2, UyvyRowStreaming_sse2, UyvyStreamingFence_sse2};
+        break;
 #endif
 #if defined(ORVO_HAVE_AVX2_KERNELS)
     case SimdLevel::kAvx2:
-        return UyvyRowPairAny<UyvyRowPairAligned_avx2, kUyvyStep_avx2>;
+        // Every CPU with AVX2 has SSE2, whose fence orders the streaming stores.
+        kernels = {UyvyRow_avx2, UyvyRowStreaming_avx2, UyvyStreamingFence_sse2};
+        break;
 #endif
 #if defined(ORVO_HAVE_NEON_KERNELS)
     case SimdLevel::kNeon:
-        return UyvyRowPairAny<UyvyRowPairAligned_neon, kUyvyStep_neon>;
+        kernels.row = UyvyRow_neon;
+        break;
 #endif
     default:
-        return nullptr;
+        break;
     }
+    return kernels;
 }
+
+UyvyRowFn UyvyRowKernel(SimdLevel level) { return UyvyKernelsFor(level).row; }
 
 SimdLevel SelectedSimdLevel()
 {
     return forceScalar.load(std::memory_order_acquire) ? SimdLevel::kScalar : DetectedLevel();
 }
 
-UyvyRowPairFn SelectedUyvyRowPair()
+UyvyKernels SelectedUyvyKernels()
 {
-    static const UyvyRowPairFn best = UyvyRowPairKernel(DetectedLevel());
-    return forceScalar.load(std::memory_order_acquire) ? UyvyRowPair_scalar : best;
+    static const UyvyKernels best = UyvyKernelsFor(DetectedLevel());
+    static const UyvyKernels reference = UyvyKernelsFor(SimdLevel::kScalar);
+    return forceScalar.load(std::memory_order_acquire) ? reference : best;
 }
+
+UyvyRowFn SelectedUyvyRow() { return SelectedUyvyKernels().row; }
 
 void ForceScalarKernels(bool force) { forceScalar.store(force, std::memory_order_release); }
 

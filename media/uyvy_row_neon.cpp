@@ -1,31 +1,34 @@
-// NEON UYVY row-pair kernel: 32 pixels of two rows per step, with interleaving stores.
+// NEON UYVY row kernel: 32 pixels per step, with an interleaving store.
 #include <arm_neon.h>
 
 #include "media/uyvy_row.h"
 
 namespace orvo::media {
+namespace {
 
-void UyvyRowPairAligned_neon(const uint8_t *upperLuma, const uint8_t *lowerLuma, const uint8_t *u,
-                             const uint8_t *v, uint8_t *upperDest, uint8_t *lowerDest,
-                             uint32_t width)
+// Whole steps only: `width` is a non-zero multiple of kUyvyStep_neon.
+void UyvyRowAligned_neon(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t *dest,
+                         uint32_t width)
 {
     for (uint32_t x = 0; x < width; x += kUyvyStep_neon) {
-        // Deinterleave the luma into left and right samples of each pixel pair, then store
-        // U, left, V, right four ways interleaved.
-        const uint8x16_t cb = vld1q_u8(u + x / 2);
-        const uint8x16_t cr = vld1q_u8(v + x / 2);
-        const uint8x16x2_t upper = vld2q_u8(upperLuma + x);
-        const uint8x16x2_t lower = vld2q_u8(lowerLuma + x);
+        // Left and right luma samples of each pixel pair apart, then U, left, V, right stored
+        // four ways interleaved.
+        const uint8x16x2_t pairs = vld2q_u8(luma + x);
         uint8x16x4_t out;
-        out.val[0] = cb;
-        out.val[2] = cr;
-        out.val[1] = upper.val[0];
-        out.val[3] = upper.val[1];
-        vst4q_u8(upperDest + 2 * x, out);
-        out.val[1] = lower.val[0];
-        out.val[3] = lower.val[1];
-        vst4q_u8(lowerDest + 2 * x, out);
+        out.val[0] = vld1q_u8(u + x / 2);
+        out.val[1] = pairs.val[0];
+        out.val[2] = vld1q_u8(v + x / 2);
+        out.val[3] = pairs.val[1];
+        vst4q_u8(dest + 2 * x, out);
     }
+}
+
+} // namespace
+
+void UyvyRow_neon(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint8_t *dest,
+                  uint32_t width)
+{
+    UyvyRowAny<UyvyRowAligned_neon, kUyvyStep_neon>(luma, u, v, dest, width);
 }
 
 } // namespace orvo::media

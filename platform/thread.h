@@ -124,6 +124,16 @@ void Sleep(uint32_t milliseconds);
 // Monotonic time on the platform clock (real: steady clock; virtual: the test's clock).
 int64_t NowMilliseconds();
 
+// Whether the library may stop its threads and wait for them while it is being unloaded (static
+// destructors). False on Windows: a DLL is unloaded under the loader lock, which a thread needs in
+// order to end, so waiting there would hang the process; the system reclaims threads and devices
+// when the process ends, and the DLL stays loaded while its threads run.
+bool CanStopThreadsAtUnload();
+
+// Names the calling thread for debuggers and profilers (the first 15 characters are kept). Worker
+// threads carry their runtime class name.
+void SetCurrentThreadName(const char *name);
+
 } // namespace orvo::platform
 
 // In a class derived from CWinThread: makes it creatable by its runtime class.

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "talk/talk_counters.h"
+
 namespace orvo::talk {
 
 using namespace orvo::platform;
@@ -147,7 +149,8 @@ void CRecordThread::RecordLoop()
         }
         EncodeBlock(*block, pcm, packet);
         int32_t payloadBytes = 2 * packet[kFrameLengthOffset];
-        m_outgoing.Append(packet, payloadBytes + kTalkHeaderBytes + kVoiceFrameHeaderBytes);
+        CountCapturedPacket(
+            m_outgoing.Append(packet, payloadBytes + kTalkHeaderBytes + kVoiceFrameHeaderBytes));
         AddBuffer(m_hWaveIn, block, kHeaderSize);
         m_nCaptureBlock = (m_nCaptureBlock + 1) % kCaptureBlockCount;
         Sleep(kAfterBlockSleepMs);

@@ -5,6 +5,7 @@
 #include "orvoaudio/talk.h"
 #include "platform/wave.h"
 #include "talk/record_thread.h"
+#include "talk/talk_counters.h"
 #include "talk/talk_service.h"
 
 namespace orvo::talk {
@@ -18,9 +19,14 @@ std::atomic<CRecordThread *> g_pRecordThread{nullptr};
 std::mutex g_lifecycle; // Orvo_InitialAudioTalk against itself and the teardown
 
 // Tears the service down when the library is unloaded or the process ends, so no capture thread is
-// left running in unmapped code.
+// left running in unmapped code. Where that cannot be done safely (Windows: the loader lock), the
+// platform keeps the library loaded instead and the process's end reclaims thread and device.
 struct UnloadTeardown {
-    ~UnloadTeardown() { ShutdownTalkService(); }
+    ~UnloadTeardown()
+    {
+        if (orvo::platform::CanStopThreadsAtUnload())
+            ShutdownTalkService();
+    }
 } g_unloadTeardown;
 
 } // namespace
@@ -30,6 +36,7 @@ CRecordThread *RecordThread() { return g_pRecordThread.load(std::memory_order_ac
 void ShutdownTalkService()
 {
     std::lock_guard<std::mutex> lock(g_lifecycle);
+    ShutdownPlayService(); // it reads the incoming ring: gone first
     CRecordThread *thread = g_pRecordThread.exchange(nullptr, std::memory_order_acq_rel);
     delete thread; // stops the loop, closes the device, frees blocks and rings
 }
@@ -43,13 +50,18 @@ extern "C" {
 
 ORVO_API int32_t Orvo_InitialAudioTalk(void)
 {
-    std::lock_guard<std::mutex> lock(orvo::talk::g_lifecycle);
-    if (RecordThread())
-        return 0;
-    orvo::platform::CWinThread *thread =
-        orvo::platform::AfxBeginThread(ORVO_RUNTIME_CLASS(CRecordThread));
-    orvo::talk::g_pRecordThread.store(static_cast<CRecordThread *>(thread),
-                                      std::memory_order_release);
+    try {
+        std::lock_guard<std::mutex> lock(orvo::talk::g_lifecycle);
+        if (RecordThread())
+            return 0;
+        orvo::platform::CWinThread *thread =
+            orvo::platform::AfxBeginThread(ORVO_RUNTIME_CLASS(CRecordThread));
+        orvo::talk::g_pRecordThread.store(static_cast<CRecordThread *>(thread),
+                                          std::memory_order_release);
+    } catch (...) {
+        // Out of memory while constructing: the service stays uninitialised, as when the
+        // platform cannot create the thread; a later call tries again.
+    }
     return 0;
 }
 
@@ -87,9 +99,13 @@ ORVO_API int32_t Orvo_InputTalkData(const unsigned char *data, int32_t length)
     CRecordThread *thread = RecordThread();
     if (!thread || thread->TalkFlag() != 1)
         return 0;
-    if (!data || length < 0 || length > orvo::talk::kIncomingSlotCapacity)
+    if (!data || length < 0 || length > orvo::talk::kIncomingSlotCapacity) {
+        if (data)
+            orvo::talk::CountRefusedPacket(); // a packet that can never be played
         return orvo::talk::kBadArgument;
-    thread->Incoming().Append(data, length); // a full ring drops the packet
+    }
+    if (!thread->Incoming().Append(data, length)) // a full ring drops the packet
+        orvo::talk::CountIncomingDropped();
     return 0;
 }
 
@@ -100,7 +116,11 @@ ORVO_API int32_t Orvo_SelectAudioDevice(int32_t direction, const char *name)
         return orvo::talk::kBadArgument;
     WaveDirection which =
         direction == ORVO_AUDIO_CAPTURE ? WaveDirection::Capture : WaveDirection::Playback;
-    return orvo::platform::SelectWaveDevice(which, name) ? 0 : orvo::talk::kBadArgument;
+    try {
+        return orvo::platform::SelectWaveDevice(which, name) ? 0 : orvo::talk::kBadArgument;
+    } catch (...) { // out of memory for the name
+        return orvo::talk::kBadArgument;
+    }
 }
 
 } // extern "C"

@@ -14,6 +14,9 @@ CRecordThread *RecordThread();
 // ends; tests call it between cases. No exported function may run on another thread meanwhile.
 void ShutdownTalkService();
 
+// Stops the playback thread, closes its device and clears every counter (part of the teardown).
+void ShutdownPlayService();
+
 } // namespace orvo::talk
 
 #endif // ORVO_TALK_TALK_SERVICE_H

@@ -55,7 +55,7 @@ inline int32_t FloatOf32(int32_t sign, int32_t m)
 }
 
 // FMULT: coefficient an (16384 = 1.0) times a value in the floating format.
-inline int32_t Fmult(int32_t an, int32_t srn)
+__attribute__((always_inline)) inline int32_t Fmult(int32_t an, int32_t srn)
 {
     const int32_t q = an >> 2;
     const int32_t anMag = q < 0 ? -q : q;
@@ -97,6 +97,49 @@ struct QuantizerTable {
     static constexpr std::array<int32_t, kDlnSpan> kEntries = MakeQuantizerTable<Bits>();
 };
 
+// Per magnitude index, the adaptation inputs already in the units in which they are added:
+// DQLN, F(I) << 9 and F(I) << 11 (the DMS and DML targets), W(I) << 5 (the YU target).
+struct AdaptEntry {
+    int32_t dqln;
+    int32_t fShort;
+    int32_t fLong;
+    int32_t w;
+};
+
+template <int Bits>
+constexpr std::array<AdaptEntry, (1 << (Bits - 1))> MakeAdaptTable()
+{
+    std::array<AdaptEntry, (1 << (Bits - 1))> table{};
+    const RateTable &t = TableFor(Bits);
+    for (std::size_t i = 0; i < table.size(); ++i)
+        table[i] = {t.dqln[i], t.f[i] << 9, t.f[i] << 11, t.w[i] * 32};
+    return table;
+}
+
+template <int Bits>
+struct AdaptTable {
+    static constexpr std::array<AdaptEntry, (1 << (Bits - 1))> kEntries = MakeAdaptTable<Bits>();
+};
+
+// The transition detector's threshold DQTHR depends on yl only through yl >> 10 (its integer part
+// yl >> 15 and five fraction bits); reachable yl are at most 5120 << 6, index 320, and every index
+// from 320 on gives the top threshold.
+inline constexpr int32_t kDqThresholdSlots = ((kYuMax << 6) >> 10) + 1;
+
+constexpr std::array<int32_t, kDqThresholdSlots> MakeDqThresholdTable()
+{
+    std::array<int32_t, kDqThresholdSlots> table{};
+    for (int32_t i = 0; i < kDqThresholdSlots; ++i) {
+        const int32_t ylint = i >> 5;
+        const int32_t ylfrac = i & 31;
+        const int32_t thr = ylint > 9 ? 31 << 10 : (32 + ylfrac) << ylint;
+        table[static_cast<std::size_t>(i)] = (thr + (thr >> 1)) >> 1;
+    }
+    return table;
+}
+
+inline constexpr std::array<int32_t, kDqThresholdSlots> kDqThresholds = MakeDqThresholdTable();
+
 inline void ResetState(G726State &s, int bits)
 {
     s.format = kSampleFormatLinear16;
@@ -115,7 +158,7 @@ inline void ResetState(G726State &s, int bits)
 // One coder step on a local copy of the state. Encode: value is a sample, returns the code.
 // Decode: value is a code (low Bits bits used), returns the sample.
 template <int Bits, bool Encode>
-inline int32_t Step(G726State &s, int32_t value)
+__attribute__((always_inline)) inline int32_t Step(G726State &s, int32_t value)
 {
     constexpr int32_t kAll = (1 << Bits) - 1;
     constexpr int32_t kSignShift = Bits - 1;
@@ -245,7 +288,7 @@ inline int32_t Step(G726State &s, int32_t value)
 
     // 9. Scale factor adaptation.
     const int32_t w = t.w[index];
-    s.yu = Clamp(y + (((w << 5) - y) >> 5), kYuMin, kYuMax);
+    s.yu = Clamp(y + (((w * 32) - y) >> 5), kYuMin, kYuMax);
     s.yl += ((s.yu << 6) - s.yl) >> 6;
 
     // 10. Result.

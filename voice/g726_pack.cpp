@@ -1,91 +1,46 @@
-// G.726 block loops: encode and pack codes LSB-first, unpack and decode, and the in-place
-// re-ordering between the LSB-first and MSB-first payload layouts.
-//
-// Eight codes of b bits fill exactly b bytes, so the loops work on groups of eight codes held in
-// one 64-bit word and handle the few codes of a last, partial group separately. The coder state
-// lives in a local copy for the whole block.
+// G.726 block entry points: encode and pack codes LSB-first, unpack and decode (each on the vector
+// coder where the CPU allows it, else on the portable one), and the in-place re-ordering between
+// the LSB-first and MSB-first payload layouts.
 #include <cstring>
 
 #include "voice/g726.h"
+#include "voice/g726_avx2.h"
+#include "voice/g726_blocks.h"
 #include "voice/g726_kernel.h"
+#include "voice/simd.h"
 
 namespace orvo::voice {
 
 namespace {
 
-constexpr int kCodesPerGroup = 8; // eight codes of b bits are b whole bytes
-constexpr int kBitsPerByte = 8;
+using g726::kBitsPerByte;
+using g726::kCodesPerGroup;
+using g726::LoadLe;
+using g726::StoreLe;
 
-// Little-endian load/store of the low `n` bytes of a 64-bit word.
-inline uint64_t LoadLe(const uint8_t *p, int n)
-{
-    uint64_t v = 0;
-    for (int i = 0; i < n; ++i)
-        v |= static_cast<uint64_t>(p[i]) << (kBitsPerByte * i);
-    return v;
-}
+// The portable coder: the state record copied into a local for the block.
+template <int Bits>
+class ScalarCoder {
+public:
+    explicit ScalarCoder(const G726State &state) : s_(state) {}
+    int32_t Encode(int16_t sample) { return g726::Step<Bits, true>(s_, sample); }
+    int16_t Decode(int32_t code) { return static_cast<int16_t>(g726::Step<Bits, false>(s_, code)); }
+    void Save(G726State &state) const { state = s_; }
 
-inline void StoreLe(uint8_t *p, uint64_t v, int n)
+private:
+    G726State s_;
+};
+
+template <int Bits>
+void PackScalar(G726State *state, const int16_t *samples, uint8_t *payload, int n)
 {
-    for (int i = 0; i < n; ++i)
-        p[i] = static_cast<uint8_t>(v >> (kBitsPerByte * i));
+    g726::PackBlock<Bits, ScalarCoder<Bits>>(state, samples, payload, n);
 }
 
 template <int Bits>
-void PackBlock(G726State *state, const int16_t *samples, uint8_t *payload, int n)
+void UnpackScalar(G726State *state, const uint8_t *payload, int16_t *samples, int nbytes)
 {
-    G726State s = *state;
-    int i = 0;
-    for (; i + kCodesPerGroup <= n; i += kCodesPerGroup) {
-        uint64_t group = 0;
-        for (int j = 0; j < kCodesPerGroup; ++j)
-            group |= static_cast<uint64_t>(g726::Step<Bits, true>(s, samples[i + j])) << (j * Bits);
-        StoreLe(payload, group, Bits);
-        payload += Bits;
-    }
-    if (i < n) {
-        uint64_t group = 0;
-        int used = 0;
-        for (; i < n; ++i, used += Bits)
-            group |= static_cast<uint64_t>(g726::Step<Bits, true>(s, samples[i])) << used;
-        const int whole = used / kBitsPerByte;
-        const int rest = used % kBitsPerByte;
-        StoreLe(payload, group, whole);
-        if (rest != 0) {
-            const uint8_t bits = static_cast<uint8_t>(group >> (kBitsPerByte * whole));
-            // A byte whose first code straddled into it was written whole (zeros above the codes);
-            // a byte begun by a code at its bit 0 keeps what it held above the codes.
-            const bool straddled = (kBitsPerByte * whole) % Bits != 0;
-            const uint8_t keep = straddled ? 0 : static_cast<uint8_t>(0xFFu << rest);
-            payload[whole] = static_cast<uint8_t>((payload[whole] & keep) | bits);
-        }
-    }
-    *state = s;
-}
-
-template <int Bits>
-void UnpackBlock(G726State *state, const uint8_t *payload, int16_t *samples, int nbytes)
-{
-    constexpr uint64_t kMask = (1u << Bits) - 1;
-    G726State s = *state;
-    const int codes = kBitsPerByte * nbytes / Bits;
-    int i = 0;
-    for (; i + kCodesPerGroup <= codes; i += kCodesPerGroup) {
-        const uint64_t group = LoadLe(payload, Bits);
-        payload += Bits;
-        for (int j = 0; j < kCodesPerGroup; ++j)
-            samples[i + j] = static_cast<int16_t>(
-                g726::Step<Bits, false>(s, static_cast<int32_t>((group >> (j * Bits)) & kMask)));
-    }
-    if (i < codes) {
-        // Fewer than Bits bytes are left; read only those.
-        const int left = nbytes - (i / kCodesPerGroup) * Bits;
-        const uint64_t group = LoadLe(payload, left);
-        for (int j = 0; i < codes; ++i, ++j)
-            samples[i] = static_cast<int16_t>(
-                g726::Step<Bits, false>(s, static_cast<int32_t>((group >> (j * Bits)) & kMask)));
-    }
-    *state = s;
+    g726::UnpackBlock<Bits, ScalarCoder<Bits>>(state, payload, samples, nbytes);
 }
 
 // Widths 3 and 5: re-order whole groups of Bits bytes (eight codes) through a 64-bit word.
@@ -97,7 +52,7 @@ void RepackGroups(uint8_t *payload, int nbytes)
     for (int done = 0; done < nbytes; done += Bits, payload += Bits) {
         uint64_t out = 0;
         if constexpr (ToMsb) {
-            const uint64_t lsb = LoadLe(payload, Bits);
+            const uint64_t lsb = LoadLe<uint64_t>(payload, Bits);
             for (int j = 0; j < kCodesPerGroup; ++j)
                 out |= ((lsb >> (j * Bits)) & kMask) << (kGroupBits - Bits * (j + 1));
             for (int k = 0; k < Bits; ++k)
@@ -108,7 +63,7 @@ void RepackGroups(uint8_t *payload, int nbytes)
                 msb = (msb << kBitsPerByte) | payload[k];
             for (int j = 0; j < kCodesPerGroup; ++j)
                 out |= ((msb >> (kGroupBits - Bits * (j + 1))) & kMask) << (j * Bits);
-            StoreLe(payload, out, Bits);
+            StoreLe<uint64_t>(payload, out, Bits);
         }
     }
 }
@@ -170,18 +125,22 @@ void G726_PackCodes(G726State *state, const int16_t *samples, uint8_t *payload, 
     const int n = count & ~1; // the 16-bit linear format codes sample pairs only
     if (n <= 0)
         return;
+    if (g726::kHaveAvx2Coder && ActiveSimdLevel() == SimdLevel::Avx2) {
+        g726::PackCodesAvx2(state, samples, payload, n);
+        return;
+    }
     switch (state->bits) {
     case 2:
-        PackBlock<2>(state, samples, payload, n);
+        PackScalar<2>(state, samples, payload, n);
         break;
     case 3:
-        PackBlock<3>(state, samples, payload, n);
+        PackScalar<3>(state, samples, payload, n);
         break;
     case 4:
-        PackBlock<4>(state, samples, payload, n);
+        PackScalar<4>(state, samples, payload, n);
         break;
     default:
-        PackBlock<5>(state, samples, payload, n);
+        PackScalar<5>(state, samples, payload, n);
         break;
     }
 }
@@ -190,18 +149,22 @@ void G726_UnpackCodes(G726State *state, const uint8_t *payload, int16_t *samples
 {
     if (nbytes <= 0)
         return;
+    if (g726::kHaveAvx2Coder && ActiveSimdLevel() == SimdLevel::Avx2) {
+        g726::UnpackCodesAvx2(state, payload, samples, nbytes);
+        return;
+    }
     switch (state->bits) {
     case 2:
-        UnpackBlock<2>(state, payload, samples, nbytes);
+        UnpackScalar<2>(state, payload, samples, nbytes);
         break;
     case 3:
-        UnpackBlock<3>(state, payload, samples, nbytes);
+        UnpackScalar<3>(state, payload, samples, nbytes);
         break;
     case 4:
-        UnpackBlock<4>(state, payload, samples, nbytes);
+        UnpackScalar<4>(state, payload, samples, nbytes);
         break;
     default:
-        UnpackBlock<5>(state, payload, samples, nbytes);
+        UnpackScalar<5>(state, payload, samples, nbytes);
         break;
     }
 }

@@ -73,6 +73,46 @@ ORVO_API int32_t Orvo_InputTalkData(const unsigned char *data, int32_t length);
  * path or a name longer than 4096 bytes. An extension of this library. */
 ORVO_API int32_t Orvo_SelectAudioDevice(int32_t direction, const char *name);
 
+
+/* ---- Receive side: playback of the packets handed to Orvo_InputTalkData. An extension of this
+ * library.
+ *
+ *   Orvo_InitialAudioTalk(); Orvo_OpenTalk(); Orvo_StartAudioPlay();
+ *   for each packet received: Orvo_InputTalkData(packet, length);   it is played in order
+ *
+ * From Orvo_StartAudioPlay on, the playback thread takes the packets out of the incoming ring (so it
+ * no longer fills up), checks each (talk header 0x80 0x06, a G.711 mu-law frame of 80, 160, 240 or
+ * 320 samples with marker 0x0100, nothing after it), queues up to 25 frames and plays them on the
+ * playback device (Orvo_SelectAudioDevice with ORVO_AUDIO_PLAYBACK). A packet that fails the checks
+ * is counted and dropped; when 25 frames wait, the oldest is dropped for the newest. While fewer than
+ * 15 frames wait, every tenth frame played is a repeat, so the queue builds up to absorb jitter. */
+
+/* Starts playing. Creates the playback thread and opens the playback device on the first call.
+ * 0 when playback runs; -1 before Orvo_InitialAudioTalk, or when the thread cannot be created or the
+ * playback device cannot be opened (nothing is kept then; a later call tries again). */
+ORVO_API int32_t Orvo_StartAudioPlay(void);
+
+/* Stops playing and taking packets (they collect in the incoming ring again, up to 14); frames
+ * already queued are kept for the next Orvo_StartAudioPlay. -1 before Orvo_InitialAudioTalk, else 0. */
+ORVO_API int32_t Orvo_StopAudioPlay(void);
+
+/* Counters since Orvo_InitialAudioTalk. received = played + rejected + dropped_overflow + queue_depth
+ * whenever the playback thread is between passes. */
+typedef struct OrvoTalkStats {
+    uint32_t packets_captured;     /* packets encoded by the capture thread */
+    uint32_t packets_dropped_out;  /* of those, dropped because 14 waited for the host already */
+    uint32_t packets_received;     /* packets the playback thread took out of the incoming ring */
+    uint32_t packets_rejected;     /* of those, dropped by the checks, never played */
+    uint32_t frames_played;        /* frames taken from the queue and played */
+    uint32_t frames_repeated;      /* extra plays of a frame (the stretch while the queue is short) */
+    uint32_t frames_dropped_overflow; /* oldest frames dropped because 25 were queued */
+    int32_t queue_depth;           /* frames queued now */
+    uint32_t packets_dropped_in;   /* packets Orvo_InputTalkData dropped: the incoming ring was full */
+} OrvoTalkStats;
+
+/* Fills `stats`. 0, or -1 (nothing written) when `stats` is null or the service does not run. */
+ORVO_API int32_t Orvo_GetAudioTalkStats(OrvoTalkStats *stats);
+
 #ifdef __cplusplus
 } /* extern "C" */
 

@@ -5,6 +5,7 @@
 // nothing is queued (the input of that time is dropped, and the overrun is recovered on the next
 // read), while an unpaced device (a file) loses nothing.
 #include "platform/alsa/alsa_devices.h"
+#include "platform/thread.h"
 
 #include <alsa/asoundlib.h>
 
@@ -112,7 +113,10 @@ public:
         m_stop.store(false, std::memory_order_relaxed);
         snd_pcm_prepare(m_pcm);
         snd_pcm_start(m_pcm);
-        m_thread = std::thread([this, &stream] { Loop(stream); });
+        m_thread = std::thread([this, &stream] {
+            SetCurrentThreadName("orvo-alsa-in");
+            Loop(stream);
+        });
     }
     void Stop() override
     {
@@ -171,14 +175,20 @@ public:
     {
         Stop();
         m_stop.store(false, std::memory_order_relaxed);
-        m_thread = std::thread([this, &stream] { Loop(stream); });
+        m_thread = std::thread([this, &stream] {
+            SetCurrentThreadName("orvo-alsa-out");
+            Loop(stream);
+        });
     }
     void Stop() override
     {
         m_stop.store(true, std::memory_order_release);
         if (m_thread.joinable()) {
             m_thread.join();
-            snd_pcm_drop(m_pcm);
+            // Let the card play what it already holds (at most its buffer, 100 ms), then rearm.
+            snd_pcm_nonblock(m_pcm, 0);
+            snd_pcm_drain(m_pcm);
+            snd_pcm_nonblock(m_pcm, 1);
             snd_pcm_prepare(m_pcm);
         }
     }

@@ -1,6 +1,10 @@
 // The worker-thread object, its runtime-class registry and AfxBeginThread.
 #include <cstring>
 
+#if defined(__linux__)
+#include <pthread.h>
+#endif
+
 #include "platform/thread.h"
 #include "platform/thread_hooks.h"
 
@@ -120,9 +124,22 @@ uint32_t CWinThread::ResumeThread()
     return 1;
 }
 
+void SetCurrentThreadName(const char *name)
+{
+#if defined(__linux__)
+    constexpr size_t kMaxName = 15; // the kernel's limit without the terminator
+    char shortName[kMaxName + 1] = {};
+    std::strncpy(shortName, name, kMaxName);
+    pthread_setname_np(pthread_self(), shortName);
+#else
+    (void)name;
+#endif
+}
+
 void CWinThread::ThreadMain()
 {
     t_currentThread = this;
+    SetCurrentThreadName(GetRuntimeClass()->m_lpszClassName);
     hooks::ThreadEntered(this);
     {
         std::unique_lock<std::mutex> lock(m_signalMutex);

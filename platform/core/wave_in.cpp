@@ -254,42 +254,58 @@ bool HeaderArgumentsValid(const WAVEHDR *header, uint32_t headerSize)
     return header && headerSize >= sizeof(WAVEHDR);
 }
 
+// Back ends start threads and allocate: a failure there becomes a result, never an exception.
+template <typename Call> MMRESULT Guarded(Call call)
+{
+    try {
+        return call();
+    } catch (const std::bad_alloc &) {
+        return MMSYSERR_NOMEM;
+    } catch (...) {
+        return MMSYSERR_ERROR;
+    }
+}
+
 } // namespace
 
 MMRESULT waveInOpen(HWAVEIN *handle, uint32_t deviceId, const WAVEFORMATEX *format,
                     uintptr_t callback, uintptr_t instance, uint32_t openFlags)
 {
-    if (!handle || !format)
-        return MMSYSERR_INVALPARAM;
-    if (openFlags != CALLBACK_NULL || callback != 0 || instance != 0)
-        return MMSYSERR_INVALFLAG;
-    if (deviceId != WAVE_MAPPER && deviceId != 0)
-        return MMSYSERR_BADDEVICEID;
-    if (!IsSupportedFormat(*format))
-        return WAVERR_BADFORMAT;
-    MMRESULT result = MMSYSERR_ERROR;
-    std::unique_ptr<CaptureBackend> backend =
-        OpenCaptureBackend(SelectedWaveDevice(WaveDirection::Capture), *format, &result);
-    if (!backend)
-        return result == MMSYSERR_NOERROR ? MMSYSERR_ERROR : result;
-    WaveInDevice *device = new (std::nothrow) WaveInDevice(std::move(backend));
-    if (!device)
-        return MMSYSERR_NOMEM;
-    *handle = device;
-    return MMSYSERR_NOERROR;
+    return Guarded([&]() -> MMRESULT {
+        if (!handle || !format)
+            return MMSYSERR_INVALPARAM;
+        if (openFlags != CALLBACK_NULL || callback != 0 || instance != 0)
+            return MMSYSERR_INVALFLAG;
+        if (deviceId != WAVE_MAPPER && deviceId != 0)
+            return MMSYSERR_BADDEVICEID;
+        if (!IsSupportedFormat(*format))
+            return WAVERR_BADFORMAT;
+        MMRESULT result = MMSYSERR_ERROR;
+        std::unique_ptr<CaptureBackend> backend =
+            OpenCaptureBackend(SelectedWaveDevice(WaveDirection::Capture), *format, &result);
+        if (!backend)
+            return result == MMSYSERR_NOERROR ? MMSYSERR_ERROR : result;
+        WaveInDevice *device = new (std::nothrow) WaveInDevice(std::move(backend));
+        if (!device)
+            return MMSYSERR_NOMEM;
+        *handle = device;
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT waveInClose(HWAVEIN handle)
 {
-    WaveInStream *stream = StreamOf(handle);
-    if (!stream)
-        return MMSYSERR_INVALHANDLE;
-    MMRESULT result = stream->PrepareClose();
-    if (result != MMSYSERR_NOERROR)
-        return result;
-    handle->magic = 0;
-    delete handle;
-    return MMSYSERR_NOERROR;
+    return Guarded([&]() -> MMRESULT {
+        WaveInStream *stream = StreamOf(handle);
+        if (!stream)
+            return MMSYSERR_INVALHANDLE;
+        MMRESULT result = stream->PrepareClose();
+        if (result != MMSYSERR_NOERROR)
+            return result;
+        handle->magic = 0;
+        delete handle;
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT waveInPrepareHeader(HWAVEIN handle, WAVEHDR *header, uint32_t headerSize)
@@ -318,20 +334,26 @@ MMRESULT waveInAddBuffer(HWAVEIN handle, WAVEHDR *header, uint32_t headerSize)
 
 MMRESULT waveInStart(HWAVEIN handle)
 {
-    WaveInStream *stream = StreamOf(handle);
-    return stream ? stream->Start() : MMSYSERR_INVALHANDLE;
+    return Guarded([&]() -> MMRESULT {
+        WaveInStream *stream = StreamOf(handle);
+        return stream ? stream->Start() : MMSYSERR_INVALHANDLE;
+    });
 }
 
 MMRESULT waveInStop(HWAVEIN handle)
 {
-    WaveInStream *stream = StreamOf(handle);
-    return stream ? stream->Stop() : MMSYSERR_INVALHANDLE;
+    return Guarded([&]() -> MMRESULT {
+        WaveInStream *stream = StreamOf(handle);
+        return stream ? stream->Stop() : MMSYSERR_INVALHANDLE;
+    });
 }
 
 MMRESULT waveInReset(HWAVEIN handle)
 {
-    WaveInStream *stream = StreamOf(handle);
-    return stream ? stream->Reset() : MMSYSERR_INVALHANDLE;
+    return Guarded([&]() -> MMRESULT {
+        WaveInStream *stream = StreamOf(handle);
+        return stream ? stream->Reset() : MMSYSERR_INVALHANDLE;
+    });
 }
 
 } // namespace orvo::platform

@@ -173,43 +173,59 @@ bool HeaderArgumentsValid(const WAVEHDR *header, uint32_t headerSize)
     return header && headerSize >= sizeof(WAVEHDR);
 }
 
+// Back ends start threads and allocate: a failure there becomes a result, never an exception.
+template <typename Call> MMRESULT Guarded(Call call)
+{
+    try {
+        return call();
+    } catch (const std::bad_alloc &) {
+        return MMSYSERR_NOMEM;
+    } catch (...) {
+        return MMSYSERR_ERROR;
+    }
+}
+
 } // namespace
 
 MMRESULT waveOutOpen(HWAVEOUT *handle, uint32_t deviceId, const WAVEFORMATEX *format,
                      uintptr_t callback, uintptr_t instance, uint32_t openFlags)
 {
-    if (!handle || !format)
-        return MMSYSERR_INVALPARAM;
-    if (openFlags != CALLBACK_NULL || callback != 0 || instance != 0)
-        return MMSYSERR_INVALFLAG;
-    if (deviceId != WAVE_MAPPER && deviceId != 0)
-        return MMSYSERR_BADDEVICEID;
-    if (!IsSupportedFormat(*format))
-        return WAVERR_BADFORMAT;
-    MMRESULT result = MMSYSERR_ERROR;
-    std::unique_ptr<PlaybackBackend> backend =
-        OpenPlaybackBackend(SelectedWaveDevice(WaveDirection::Playback), *format, &result);
-    if (!backend)
-        return result == MMSYSERR_NOERROR ? MMSYSERR_ERROR : result;
-    WaveOutDevice *device = new (std::nothrow) WaveOutDevice(std::move(backend));
-    if (!device)
-        return MMSYSERR_NOMEM;
-    device->stream.StartBackend();
-    *handle = device;
-    return MMSYSERR_NOERROR;
+    return Guarded([&]() -> MMRESULT {
+        if (!handle || !format)
+            return MMSYSERR_INVALPARAM;
+        if (openFlags != CALLBACK_NULL || callback != 0 || instance != 0)
+            return MMSYSERR_INVALFLAG;
+        if (deviceId != WAVE_MAPPER && deviceId != 0)
+            return MMSYSERR_BADDEVICEID;
+        if (!IsSupportedFormat(*format))
+            return WAVERR_BADFORMAT;
+        MMRESULT result = MMSYSERR_ERROR;
+        std::unique_ptr<PlaybackBackend> backend =
+            OpenPlaybackBackend(SelectedWaveDevice(WaveDirection::Playback), *format, &result);
+        if (!backend)
+            return result == MMSYSERR_NOERROR ? MMSYSERR_ERROR : result;
+        std::unique_ptr<WaveOutDevice> device(new (std::nothrow) WaveOutDevice(std::move(backend)));
+        if (!device)
+            return MMSYSERR_NOMEM;
+        device->stream.StartBackend();
+        *handle = device.release();
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT waveOutClose(HWAVEOUT handle)
 {
-    WaveOutStream *stream = StreamOf(handle);
-    if (!stream)
-        return MMSYSERR_INVALHANDLE;
-    MMRESULT result = stream->PrepareClose();
-    if (result != MMSYSERR_NOERROR)
-        return result;
-    handle->magic = 0;
-    delete handle;
-    return MMSYSERR_NOERROR;
+    return Guarded([&]() -> MMRESULT {
+        WaveOutStream *stream = StreamOf(handle);
+        if (!stream)
+            return MMSYSERR_INVALHANDLE;
+        MMRESULT result = stream->PrepareClose();
+        if (result != MMSYSERR_NOERROR)
+            return result;
+        handle->magic = 0;
+        delete handle;
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT waveOutPrepareHeader(HWAVEOUT handle, WAVEHDR *header, uint32_t headerSize)
@@ -238,20 +254,26 @@ MMRESULT waveOutWrite(HWAVEOUT handle, WAVEHDR *header, uint32_t headerSize)
 
 MMRESULT waveOutPause(HWAVEOUT handle)
 {
-    WaveOutStream *stream = StreamOf(handle);
-    return stream ? stream->Pause() : MMSYSERR_INVALHANDLE;
+    return Guarded([&]() -> MMRESULT {
+        WaveOutStream *stream = StreamOf(handle);
+        return stream ? stream->Pause() : MMSYSERR_INVALHANDLE;
+    });
 }
 
 MMRESULT waveOutRestart(HWAVEOUT handle)
 {
-    WaveOutStream *stream = StreamOf(handle);
-    return stream ? stream->Restart() : MMSYSERR_INVALHANDLE;
+    return Guarded([&]() -> MMRESULT {
+        WaveOutStream *stream = StreamOf(handle);
+        return stream ? stream->Restart() : MMSYSERR_INVALHANDLE;
+    });
 }
 
 MMRESULT waveOutReset(HWAVEOUT handle)
 {
-    WaveOutStream *stream = StreamOf(handle);
-    return stream ? stream->Reset() : MMSYSERR_INVALHANDLE;
+    return Guarded([&]() -> MMRESULT {
+        WaveOutStream *stream = StreamOf(handle);
+        return stream ? stream->Reset() : MMSYSERR_INVALHANDLE;
+    });
 }
 
 } // namespace orvo::platform

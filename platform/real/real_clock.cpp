@@ -21,6 +21,8 @@ int64_t NowMilliseconds()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+bool CanStopThreadsAtUnload() { return true; }
+
 namespace hooks {
 bool BeforeThreadStart(CWinThread *) { return true; }
 void ThreadStartFailed(CWinThread *) {}

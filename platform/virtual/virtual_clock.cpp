@@ -158,6 +158,8 @@ void Sleep(uint32_t milliseconds)
 
 int64_t NowMilliseconds() { return virt::Now(); }
 
+bool CanStopThreadsAtUnload() { return true; }
+
 namespace hooks {
 
 bool BeforeThreadStart(CWinThread *)

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/thread.h"
 #include "platform/wavfile/wav_file.h"
 
 namespace orvo::platform {
@@ -19,11 +20,12 @@ constexpr size_t kPeriodSamples = 160; // 20 ms at 8000 Hz
 class PacedThread {
 public:
     ~PacedThread() { Stop(); }
-    template <typename Step> void Start(Step step)
+    template <typename Step> void Start(const char *name, Step step)
     {
         Stop();
         m_stop = false;
-        m_thread = std::thread([this, step] {
+        m_thread = std::thread([this, name, step] {
+            SetCurrentThreadName(name);
             auto deadline = std::chrono::steady_clock::now();
             std::unique_lock<std::mutex> lock(m_mutex);
             while (!m_stop) {
@@ -61,7 +63,7 @@ public:
     ~WavFileCapture() override { m_pacer.Stop(); }
     void Start(WaveInStream &stream) override
     {
-        m_pacer.Start([this, &stream] {
+        m_pacer.Start("orvo-wav-in", [this, &stream] {
             int16_t samples[kPeriodSamples] = {};
             size_t got = m_reader.Read(samples, kPeriodSamples); // silence past the end
             (void)got;
@@ -89,7 +91,7 @@ public:
     }
     void Start(WaveOutStream &stream) override
     {
-        m_pacer.Start([this, &stream] {
+        m_pacer.Start("orvo-wav-out", [this, &stream] {
             int16_t samples[kPeriodSamples];
             size_t got = stream.Read(samples, kPeriodSamples);
             if (got) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <random>
@@ -98,7 +99,7 @@ const Shape kShapes[] = {
 TEST(Uyvy, EveryKernelMatchesTheLayoutOnAwkwardShapes)
 {
     for (SimdLevel level : {SimdLevel::kScalar, SimdLevel::kSse2, SimdLevel::kAvx2, SimdLevel::kNeon}) {
-        const UyvyRowPairFn kernel = UyvyRowPairKernel(level);
+        const UyvyRowFn kernel = UyvyRowKernel(level);
         if (kernel == nullptr) {
             continue;
         }
@@ -110,16 +111,63 @@ TEST(Uyvy, EveryKernelMatchesTheLayoutOnAwkwardShapes)
             Picture picture(shape.width, shape.height, shape.lumaPadding, seed++);
             std::vector<uint8_t> dest = picture.Destination(shape.destPadding);
             const uint32_t chromaStride = picture.lumaStride / 2;
-            for (uint32_t row = 0; row < shape.height; row += 2) {
+            for (uint32_t row = 0; row < shape.height; ++row) {
                 kernel(&picture.luma[static_cast<size_t>(row) * picture.lumaStride],
-                       &picture.luma[static_cast<size_t>(row + 1) * picture.lumaStride],
                        &picture.u[static_cast<size_t>(row / 2) * chromaStride],
                        &picture.v[static_cast<size_t>(row / 2) * chromaStride],
-                       &dest[static_cast<size_t>(row) * picture.pitch],
-                       &dest[static_cast<size_t>(row + 1) * picture.pitch], shape.width);
+                       &dest[static_cast<size_t>(row) * picture.pitch], shape.width);
             }
             EXPECT_EQ(dest, Expected(picture, shape.destPadding));
         }
+    }
+}
+
+// Streaming rows write to destinations starting on the streaming alignment.
+TEST(Uyvy, StreamingKernelsMatchTheLayout)
+{
+    for (SimdLevel level : {SimdLevel::kSse2, SimdLevel::kAvx2}) {
+        const UyvyKernels kernels = UyvyKernelsFor(level);
+        if (kernels.streamingRow == nullptr) {
+            continue;
+        }
+        uint32_t seed = 50;
+        for (const Shape &shape : kShapes) {
+            SCOPED_TRACE(testing::Message() << SimdLevelName(level) << " " << shape.width << "x" << shape.height);
+            Picture picture(shape.width, shape.height, shape.lumaPadding, seed++);
+            const uint32_t alignment = static_cast<uint32_t>(kUyvyStreamingAlignment);
+            const uint32_t pitch = (2 * shape.width + alignment - 1) / alignment * alignment;
+            std::vector<uint8_t> storage(static_cast<size_t>(pitch) * shape.height + alignment, kUntouched);
+            uint8_t *dest = storage.data() + (alignment - reinterpret_cast<uintptr_t>(storage.data()) % alignment) % alignment;
+            const uint32_t chromaStride = picture.lumaStride / 2;
+            for (uint32_t row = 0; row < shape.height; ++row) {
+                kernels.streamingRow(&picture.luma[static_cast<size_t>(row) * picture.lumaStride],
+                                     &picture.u[static_cast<size_t>(row / 2) * chromaStride],
+                                     &picture.v[static_cast<size_t>(row / 2) * chromaStride],
+                                     dest + static_cast<size_t>(row) * pitch, shape.width);
+            }
+            kernels.fence();
+            const std::vector<uint8_t> expected = Expected(picture, pitch - 2 * shape.width);
+            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), dest));
+            EXPECT_EQ(dest[expected.size()], kUntouched);
+        }
+    }
+}
+
+// Large pictures take the streaming path when the destination allows it, the ordinary one when not.
+TEST(Uyvy, LargePicturesAlignedAndNot)
+{
+    constexpr uint32_t kSide = 2048; // 8 MiB of output
+    Picture picture(kSide, kSide, 0, 7);
+    for (uint32_t offset : {0u, 16u, 1u}) {
+        SCOPED_TRACE(offset);
+        const uint32_t pitch = 2 * kSide + (offset == 1 ? 2 : 0);
+        std::vector<uint8_t> storage(static_cast<size_t>(pitch) * kSide + 64, kUntouched);
+        uint8_t *base = storage.data() + (64 - reinterpret_cast<uintptr_t>(storage.data()) % 64) % 64;
+        uint8_t *dest = base + offset;
+        ASSERT_TRUE(ConvertI420ToUyvy(picture.luma.data(), kSide, picture.u.data(), picture.v.data(), dest,
+                                      kSide, kSide, static_cast<int32_t>(pitch)));
+        const std::vector<uint8_t> expected = Expected(picture, pitch - 2 * kSide);
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), dest));
     }
 }
 
@@ -170,7 +218,7 @@ TEST(UyvyDispatch, ForcingScalarAndBack)
     const SimdLevel detected = SelectedSimdLevel();
     ForceScalarKernels(true);
     EXPECT_EQ(SelectedSimdLevel(), SimdLevel::kScalar);
-    EXPECT_EQ(SelectedUyvyRowPair(), UyvyRowPairKernel(SimdLevel::kScalar));
+    EXPECT_EQ(SelectedUyvyRow(), UyvyRowKernel(SimdLevel::kScalar));
     ForceScalarKernels(false);
     EXPECT_EQ(SelectedSimdLevel(), detected);
 #if defined(__x86_64__)
@@ -186,7 +234,7 @@ TEST(UyvyDispatch, EnvironmentForcesScalar)
         GTEST_SKIP() << "run by ctest with ORVO_DISABLE_SIMD=1";
     }
     EXPECT_EQ(SelectedSimdLevel(), SimdLevel::kScalar);
-    EXPECT_EQ(SelectedUyvyRowPair(), UyvyRowPairKernel(SimdLevel::kScalar));
+    EXPECT_EQ(SelectedUyvyRow(), UyvyRowKernel(SimdLevel::kScalar));
 }
 
 } // namespace

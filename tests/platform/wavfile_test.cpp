@@ -79,22 +79,25 @@ TEST(WavDevices, CaptureDeliversTheFileInOrderThenSilence)
     WAVEFORMATEX format = TalkPcmFormat();
     auto backend = OpenWavFileCapture(path, format, &result);
     ASSERT_EQ(result, MMSYSERR_NOERROR);
-    WaveInStream stream(std::move(backend));
     std::vector<int16_t> got(480, 1);
-    WAVEHDR blocks[3];
-    for (int i = 0; i < 3; ++i) {
-        blocks[i].lpData = reinterpret_cast<char *>(got.data() + 160 * i);
-        blocks[i].dwBufferLength = 320;
-        ASSERT_EQ(stream.Prepare(&blocks[i]), MMSYSERR_NOERROR);
-        ASSERT_EQ(stream.AddBuffer(&blocks[i]), MMSYSERR_NOERROR);
+    {
+        // The device holds the file open until it is closed; Windows deletes no open file.
+        WaveInStream stream(std::move(backend));
+        WAVEHDR blocks[3];
+        for (int i = 0; i < 3; ++i) {
+            blocks[i].lpData = reinterpret_cast<char *>(got.data() + 160 * i);
+            blocks[i].dwBufferLength = 320;
+            ASSERT_EQ(stream.Prepare(&blocks[i]), MMSYSERR_NOERROR);
+            ASSERT_EQ(stream.AddBuffer(&blocks[i]), MMSYSERR_NOERROR);
+        }
+        ASSERT_EQ(stream.Start(), MMSYSERR_NOERROR);
+        while (!IsWaveHeaderDone(&blocks[2]))
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_EQ(stream.Reset(), MMSYSERR_NOERROR);
     }
-    ASSERT_EQ(stream.Start(), MMSYSERR_NOERROR);
-    while (!IsWaveHeaderDone(&blocks[2]))
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_EQ(stream.Reset(), MMSYSERR_NOERROR);
     for (size_t i = 0; i < 480; ++i)
         ASSERT_EQ(got[i], i < samples.size() ? samples[i] : 0) << i;
-    std::remove(path.c_str());
+    ASSERT_EQ(std::remove(path.c_str()), 0);
 
     EXPECT_EQ(OpenWavFileCapture(path, format, &result), nullptr); // gone now
     EXPECT_EQ(result, MMSYSERR_BADDEVICEID);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "voice/g726.h"
+#include "voice/simd.h"
 
 namespace orvo::voice {
 namespace {
@@ -102,6 +103,43 @@ TEST_P(G726ConformanceSequence, CodesMatch)
     size_t compared = 0;
     EXPECT_EQ(FirstDifference(seq, &compared), seq.firstDifference) << seq.expected;
     EXPECT_GT(compared, 0u);
+}
+
+// The block coder (vector where the CPU has it, and the portable one) gives the same codes as the
+// sample coder over the whole sequence, the overload part included.
+TEST_P(G726ConformanceSequence, BlockCoderGivesTheSampleCodersCodes)
+{
+    const Sequence &seq = GetParam();
+    const std::vector<int> input = ReadWords(seq.input);
+    ASSERT_FALSE(input.empty());
+    std::vector<int16_t> samples(input.size());
+    for (size_t i = 0; i < input.size(); ++i)
+        samples[i] = seq.aLaw ? ExpandALaw(input[i]) : ExpandMuLaw(input[i]);
+    std::vector<int> codes(samples.size());
+    G726State single;
+    G726_Reset(&single, seq.bits);
+    for (size_t i = 0; i < samples.size(); ++i)
+        codes[i] = G726_EncodeSample(&single, samples[i]);
+
+    for (bool scalar : {false, true}) {
+        ForceScalarKernels(scalar);
+        G726State block;
+        G726_Reset(&block, seq.bits);
+        constexpr size_t kBlock = 160;
+        for (size_t at = 0; at + kBlock <= samples.size(); at += kBlock) {
+            uint8_t payload[kBlock * 5 / 8];
+            G726_PackCodes(&block, samples.data() + at, payload, static_cast<int16_t>(kBlock));
+            for (size_t i = 0; i < kBlock; ++i) {
+                int code = 0;
+                for (int b = 0; b < seq.bits; ++b) {
+                    const size_t p = i * static_cast<size_t>(seq.bits) + static_cast<size_t>(b);
+                    code |= ((payload[p / 8] >> (p % 8)) & 1) << b;
+                }
+                ASSERT_EQ(code, codes[at + i]) << seq.expected << ", sample " << at + i << ", scalar " << scalar;
+            }
+        }
+    }
+    ForceScalarKernels(false);
 }
 
 // The two overload sequences at 40 kbit/s drive the signal estimate (or DQSEZ) out of the 16-bit

@@ -4,11 +4,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <random>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "g726_reference.h"
 #include "g726_test_util.h"
 #include "voice/g726.h"
+#include "voice/simd.h"
 
 namespace orvo::voice {
 namespace {
@@ -206,12 +209,18 @@ TEST(G726Pack, OddAndEmptyCountsPackOnlyWholePairs)
 }
 
 // Block loops against the reference loops: random block sizes, payload buffers pre-filled so the
-// byte-merge of a last, partial byte shows, and the state compared after every block.
-class G726PackOracle : public ::testing::TestWithParam<int> {};
+// byte-merge of a last, partial byte shows, and the state compared after every block. Run on the
+// vector coder (where the CPU has one) and on the portable coder.
+class G726PackOracle : public ::testing::TestWithParam<std::tuple<int, bool>> {
+protected:
+    void SetUp() override { ForceScalarKernels(std::get<1>(GetParam())); }
+    void TearDown() override { ForceScalarKernels(false); }
+    int Width() const { return std::get<0>(GetParam()); }
+};
 
 TEST_P(G726PackOracle, EncodeBlocksMatchReference)
 {
-    const int bits = GetParam();
+    const int bits = Width();
     std::mt19937 rng(77 + static_cast<uint32_t>(bits));
     for (Signal kind : {Signal::Noise, Signal::Speech, Signal::Square}) {
         const std::vector<int16_t> input = MakeSignal(kind, 100000, 31);
@@ -235,7 +244,7 @@ TEST_P(G726PackOracle, EncodeBlocksMatchReference)
 
 TEST_P(G726PackOracle, DecodeBlocksMatchReference)
 {
-    const int bits = GetParam();
+    const int bits = Width();
     std::mt19937 rng(55 + static_cast<uint32_t>(bits));
     G726State fast = Fresh(bits), ref;
     reference::Reset(ref, bits);
@@ -252,7 +261,12 @@ TEST_P(G726PackOracle, DecodeBlocksMatchReference)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Widths, G726PackOracle, ::testing::Values(2, 3, 4, 5));
+INSTANTIATE_TEST_SUITE_P(Widths, G726PackOracle,
+                         ::testing::Combine(::testing::Values(2, 3, 4, 5), ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<std::tuple<int, bool>> &info) {
+                             return std::to_string(std::get<0>(info.param)) + "bits" +
+                                    (std::get<1>(info.param) ? "Scalar" : "Active");
+                         });
 
 } // namespace
 } // namespace orvo::voice

@@ -187,7 +187,7 @@ inline int32_t CodeSample(G726State &s, int32_t value, bool encode)
 
     // 9. Scale factor adaptation.
     const int32_t w = t.w[index];
-    s.yu = Clamp(y + (((w << 5) - y) >> 5), 544, 5120);
+    s.yu = Clamp(y + (((w * 32) - y) >> 5), 544, 5120);
     s.yl = s.yl + (((s.yu << 6) - s.yl) >> 6);
 
     // 10. Result.
