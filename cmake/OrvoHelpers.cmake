@@ -7,6 +7,8 @@
 # Subsystems call orvo_add_library_objects(target) for platform-independent objects; the platform
 # layer calls orvo_set_platform_objects(REAL target... VIRTUAL target...).
 
+include(${CMAKE_CURRENT_LIST_DIR}/OrvoWindows.cmake)
+
 set_property(GLOBAL PROPERTY ORVO_LIBRARY_OBJECTS "")
 set_property(GLOBAL PROPERTY ORVO_REAL_PLATFORM "")
 set_property(GLOBAL PROPERTY ORVO_VIRTUAL_PLATFORM "")
@@ -44,11 +46,16 @@ function(orvo_assemble_libraries)
   set_target_properties(orvoaudio PROPERTIES
     VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
   if(WIN32)
-    set_target_properties(orvoaudio PROPERTIES OUTPUT_NAME OrvoAudio PREFIX "")
+    orvo_configure_windows_dll(orvoaudio)
   else()
     # Only the public names leave the shared library, whatever the compiler instantiates.
     set(map ${PROJECT_SOURCE_DIR}/cmake/orvoaudio.map)
-    target_link_options(orvoaudio PRIVATE "LINKER:--version-script=${map}" "LINKER:--no-undefined")
+    target_link_options(orvoaudio PRIVATE "LINKER:--version-script=${map}")
+    # Every symbol resolved at link time, except under sanitizers, whose runtime clang links only
+    # into executables.
+    if(NOT ORVO_SANITIZE)
+      target_link_options(orvoaudio PRIVATE "LINKER:--no-undefined")
+    endif()
     set_property(TARGET orvoaudio APPEND PROPERTY LINK_DEPENDS ${map})
   endif()
 

@@ -225,5 +225,50 @@ TEST_F(OrvoVoiceCli, DamagedFrameFilesAreRefusedWholeWithTheOffset)
     EXPECT_EQ(Files(), (std::vector<std::string>{"bad.ovf", "cut.ovf", "good.ovf"}));
 }
 
+TEST_F(OrvoVoiceCli, EncodeInfoDecodeAgreeWithRoundtrip)
+{
+    ASSERT_EQ(Tool("generate " + Path("in.wav") + " --seconds 1").exit_code, 0);
+    const ToolRun encode = Tool("encode --type g726-24-msb " + Path("in.wav") + " " + Path("a.ovf"));
+    ASSERT_EQ(encode.exit_code, 0) << encode.err;
+    EXPECT_TRUE(Contains(encode.out, "encoded 8000 samples into 50 g726-24-msb frames of 64 bytes")) << encode.out;
+    // The same type by number and by constant gives the same file.
+    ASSERT_EQ(Tool("encode --type=37 --block 160 " + Path("in.wav") + " " + Path("b.ovf")).exit_code, 0);
+    ASSERT_EQ(Tool("encode " + Path("in.wav") + " " + Path("c.ovf") + " --type VOICE_G726_24K_MSB").exit_code, 0);
+    EXPECT_EQ(Slurp(Path("a.ovf")), Slurp(Path("b.ovf")));
+    EXPECT_EQ(Slurp(Path("a.ovf")), Slurp(Path("c.ovf")));
+
+    const ToolRun info = Tool("info " + Path("a.ovf"));
+    ASSERT_EQ(info.exit_code, 0) << info.err;
+    for (const char *line : {"codec type:  37 g726-24-msb", "frames:      50", "samples:     8000 (1.000 s)",
+                             "bytes:       3224 (header 24, frames 3200)", "bit rate:    25.6 kbit/s in frames, 24.0"})
+        EXPECT_TRUE(Contains(info.out, line)) << line << "\n" << info.out;
+
+    ASSERT_EQ(Tool("decode " + Path("a.ovf") + " " + Path("decoded.wav")).exit_code, 0);
+    const ToolRun roundtrip = Tool("roundtrip --type g726-24-msb " + Path("in.wav") + " " + Path("rt.wav"));
+    ASSERT_EQ(roundtrip.exit_code, 0) << roundtrip.err;
+    EXPECT_EQ(Slurp(Path("decoded.wav")), Slurp(Path("rt.wav")));
+    const size_t at = roundtrip.out.find("SNR ");
+    ASSERT_NE(at, std::string::npos) << roundtrip.out;
+    EXPECT_GT(std::stod(roundtrip.out.substr(at + 4)), 14.0) << roundtrip.out;
+    EXPECT_TRUE(Contains(roundtrip.out, "segmental SNR ")) << roundtrip.out;
+    EXPECT_TRUE(roundtrip.err.empty()) << roundtrip.err;
+}
+
+TEST_F(OrvoVoiceCli, BlocksThatDropSamplesWarnAndDecodeWhatIsCarried)
+{
+    Write("in.wav", SerializeVoiceWav(std::vector<int16_t>(800, 1000)));
+    const ToolRun run = Tool("encode --type ima --block 160 " + Path("in.wav") + " " + Path("x.ovf"));
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_TRUE(Contains(run.err, "warning: ima frames of 160 samples (length 41 words) carry only their first 157"))
+        << run.err;
+    ASSERT_EQ(Tool("decode " + Path("x.ovf") + " " + Path("x.wav")).exit_code, 0);
+    std::vector<uint8_t> bytes;
+    std::vector<int16_t> pcm;
+    std::string error;
+    ASSERT_TRUE(ReadWholeFile(Path("x.wav"), &bytes, &error));
+    ASSERT_TRUE(ParseVoiceWav(bytes.data(), bytes.size(), &pcm, &error)) << error;
+    EXPECT_EQ(pcm.size(), 5u * 157);
+}
+
 } // namespace
 } // namespace orvo::tool

@@ -16,6 +16,13 @@ struct WavChunk {
     int64_t declared_size = -1; // -1: the body's size
 };
 
+inline std::vector<uint8_t> ThreeSamples() // 1, 32767, -32768
+{
+    std::vector<uint8_t> bytes;
+    for (uint16_t v : {0x0001, 0x7FFF, 0x8000}) AppendLe16(bytes, v);
+    return bytes;
+}
+
 struct WavSpec {
     uint16_t format_tag = 1;
     uint16_t channels = 1;
@@ -25,7 +32,7 @@ struct WavSpec {
     uint16_t bits = 16;
     uint32_t fmt_size = 16;   // extra bytes are zero, except an extensible sub-format
     uint16_t sub_format = 1;  // written at fmt offset 24 when fmt_size allows
-    std::vector<uint8_t> data = {0x01, 0x00, 0xFF, 0x7F, 0x00, 0x80}; // 1, 32767, -32768
+    std::vector<uint8_t> data = ThreeSamples();
 };
 
 inline std::vector<uint8_t> FmtBody(const WavSpec &s)

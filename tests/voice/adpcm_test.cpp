@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "orvoaudio/voice.h"
 #include "voice/adpcm.h"
 
 using namespace orvo::voice;
@@ -234,5 +235,42 @@ TEST(Adpcm, ExtremesClampPredictionAndIndex)
         std::vector<int16_t> out(512);
         ADPCM_Decoder(&dec, all.data(), out.data(), 512);
         ASSERT_EQ(out, expected) << index;
+    }
+}
+
+TEST(Adpcm, FramesOfRandomBytesDecodeLikeThePlainSteps)
+{
+    // Both nibble orders, any header (index above 88 read as 88), every accepted length.
+    std::mt19937 rng(4242);
+    for (int round = 0; round < 200; ++round) {
+        const int16_t type = round % 2 ? VOICE_ADPCM_IMA : VOICE_ADPCM_DVI4;
+        const int length = 2 + static_cast<int>(rng() % 121);
+        std::vector<uint8_t> frame(4 + 2 * length);
+        for (auto &b : frame)
+            b = static_cast<uint8_t>(rng());
+        frame[0] = 0x00;
+        frame[1] = 0x01;
+        frame[2] = static_cast<uint8_t>(length);
+        const int16_t first = static_cast<int16_t>(frame[4] | frame[5] << 8);
+        PlainState plain{first, std::min<int>(frame[6], 88)};
+        std::vector<int> codes;
+        for (int b = 8; b < 4 + 2 * length; ++b) {
+            const int hi = frame[b] >> 4, lo = frame[b] & 15;
+            codes.push_back(type == VOICE_ADPCM_IMA ? lo : hi);
+            codes.push_back(type == VOICE_ADPCM_IMA ? hi : lo);
+        }
+        std::vector<int16_t> expected = PlainDecode(plain, codes);
+        if (type == VOICE_ADPCM_IMA)
+            expected.insert(expected.begin(), first);
+
+        VoiceCodecState dec;
+        ASSERT_EQ(HI_VOICE_DecReset(&dec, type), 0);
+        std::vector<int16_t> out(HI_VOICE_MAX_SAMPLES);
+        int16_t count = 0;
+        ASSERT_EQ(HI_VOICE_DecodeFrame(&dec, frame.data(), out.data(), &count), 0);
+        ASSERT_EQ(count, static_cast<int>(expected.size()));
+        ASSERT_TRUE(std::equal(expected.begin(), expected.end(), out.begin())) << "round " << round;
+        EXPECT_EQ(dec.family.adpcm.predicted, plain.predicted);
+        EXPECT_EQ(dec.family.adpcm.step_index, plain.index);
     }
 }

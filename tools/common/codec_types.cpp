@@ -155,10 +155,17 @@ BlockPlan PlanBlock(const CodecTypeInfo &type, int block)
         return plan;
     }
     plan.usable = true;
-    if (plan.carried < block)
+    if (plan.carried < block) {
         plan.warning = what + " carry only their first " + std::to_string(plan.carried) +
-                       " samples; the rest of each block is lost (whole blocks: " +
-                       WholeBlockHint(type) + ")";
+                       " samples; the rest of each block is lost";
+        // G.726 codes an even count and its coder state runs on in both directions, so samples
+        // coded but not carried put the decoder out of step with the encoder.
+        const int coded = block & ~1;
+        if (type.family == CodecFamily::G726 && coded > plan.carried)
+            plan.warning += ", and the encoder codes " + std::to_string(coded - plan.carried) +
+                            " of them each frame that the decoder never sees, so the two drift apart";
+        plan.warning += " (whole blocks: " + WholeBlockHint(type) + ")";
+    }
     return plan;
 }
 

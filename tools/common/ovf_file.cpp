@@ -49,18 +49,18 @@ std::string Hex16(uint16_t value)
 
 std::vector<uint8_t> SerializeOvf(const OvfFile &file)
 {
-    std::vector<uint8_t> out;
-    out.reserve(kOvfHeaderBytes + file.frames.size());
-    out.insert(out.end(), kOvfMagic, kOvfMagic + sizeof kOvfMagic);
-    AppendLe16(out, kOvfVersion);
-    AppendLe16(out, static_cast<uint16_t>(kOvfHeaderBytes));
-    AppendLe16(out, static_cast<uint16_t>(file.header.codec_type));
-    AppendLe16(out, file.header.block_samples);
-    AppendLe32(out, file.header.frame_count);
-    AppendLe32(out, file.header.sample_count);
-    AppendLe16(out, static_cast<uint16_t>(kSampleRate));
-    AppendLe16(out, 0);
-    out.insert(out.end(), file.frames.begin(), file.frames.end());
+    std::vector<uint8_t> out(kOvfHeaderBytes + file.frames.size());
+    uint8_t *p = out.data();
+    std::memcpy(p, kOvfMagic, sizeof kOvfMagic);
+    WriteLe16(p + kVersionAt, kOvfVersion);
+    WriteLe16(p + kHeaderBytesAt, static_cast<uint16_t>(kOvfHeaderBytes));
+    WriteLe16(p + kCodecTypeAt, static_cast<uint16_t>(file.header.codec_type));
+    WriteLe16(p + kBlockAt, file.header.block_samples);
+    WriteLe32(p + kFrameCountAt, file.header.frame_count);
+    WriteLe32(p + kSampleCountAt, file.header.sample_count);
+    WriteLe16(p + kSampleRateAt, static_cast<uint16_t>(kSampleRate));
+    WriteLe16(p + kReservedAt, 0);
+    if (!file.frames.empty()) std::memcpy(p + kOvfHeaderBytes, file.frames.data(), file.frames.size());
     return out;
 }
 

@@ -1,6 +1,7 @@
 #include "orvo_tool/wav_file.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "orvo_tool/byte_order.h"
 #include "orvo_tool/codec_types.h"
@@ -172,24 +173,36 @@ bool ParseVoiceWav(const uint8_t *data, size_t size, std::vector<int16_t> *sampl
 std::vector<uint8_t> SerializeVoiceWav(const int16_t *samples, size_t count)
 {
     constexpr uint32_t kFmtBytes = 16;
+    constexpr size_t kHeaderBytes = kRiffHeaderBytes + kChunkHeaderBytes + kFmtBytes + kChunkHeaderBytes;
     const uint32_t data_bytes = static_cast<uint32_t>(count * kVoiceBlockAlign);
-    std::vector<uint8_t> out;
-    out.reserve(44 + data_bytes);
-    auto tag = [&out](const char *id) { out.insert(out.end(), id, id + 4); };
+    std::vector<uint8_t> out(kHeaderBytes + data_bytes);
+    uint8_t *p = out.data();
+    auto tag = [&p](const char *id) {
+        std::memcpy(p, id, 4);
+        p += 4;
+    };
+    auto le16 = [&p](uint16_t v) {
+        WriteLe16(p, v);
+        p += 2;
+    };
+    auto le32 = [&p](uint32_t v) {
+        WriteLe32(p, v);
+        p += 4;
+    };
     tag("RIFF");
-    AppendLe32(out, 4 + kChunkHeaderBytes + kFmtBytes + kChunkHeaderBytes + data_bytes);
+    le32(static_cast<uint32_t>(kHeaderBytes - kChunkHeaderBytes) + data_bytes);
     tag("WAVE");
     tag("fmt ");
-    AppendLe32(out, kFmtBytes);
-    AppendLe16(out, kFormatPcm);
-    AppendLe16(out, kVoiceChannels);
-    AppendLe32(out, kSampleRate);
-    AppendLe32(out, kVoiceByteRate);
-    AppendLe16(out, kVoiceBlockAlign);
-    AppendLe16(out, kVoiceBits);
+    le32(kFmtBytes);
+    le16(kFormatPcm);
+    le16(kVoiceChannels);
+    le32(kSampleRate);
+    le32(kVoiceByteRate);
+    le16(kVoiceBlockAlign);
+    le16(kVoiceBits);
     tag("data");
-    AppendLe32(out, data_bytes);
-    for (size_t i = 0; i < count; ++i) AppendLe16(out, static_cast<uint16_t>(samples[i]));
+    le32(data_bytes);
+    for (size_t i = 0; i < count; ++i) le16(static_cast<uint16_t>(samples[i]));
     return out;
 }
 

@@ -28,6 +28,9 @@ constexpr double kDefaultSeconds = 3.0;
 constexpr double kMinSeconds = 0.001;
 constexpr double kMaxSeconds = 3600.0;
 constexpr double kMillisecondsPerSecond = 1000.0;
+constexpr double kBitsPerKilobit = 1000.0;
+constexpr double kBitsPerByte = 8.0;
+constexpr int kBytesPerWord = 2;
 
 const char kUsage[] =
     "usage: orvo-voice COMMAND [OPTIONS] FILES\n"
@@ -246,12 +249,12 @@ int Info(const std::vector<std::string> &args)
     std::printf("frames:      %u\n", h.frame_count);
     std::printf("samples:     %u (%s)\n", h.sample_count, Seconds(h.sample_count).c_str());
     std::printf("bytes:       %zu (header %zu, frames %zu)\n", file_bytes, kOvfHeaderBytes, file.frames.size());
-    // Frames carry whole blocks in time, so their rate follows from the block length.
-    const double frame_rate_bps = 8.0 * static_cast<double>(file.frame_bytes) * kSampleRate / h.block_samples;
-    const double payload_bps = 8.0 * 2 * plan.words * kSampleRate / h.block_samples;
-    std::printf("bit rate:    %.1f kbit/s in frames, %.1f kbit/s payload (%s nominal %d kbit/s)\n",
-                frame_rate_bps / kMillisecondsPerSecond, payload_bps / kMillisecondsPerSecond, type.name,
-                type.bit_rate / 1000);
+    // Each frame stands for one block of time, so its rate follows from the block length.
+    const double frames_per_second = static_cast<double>(kSampleRate) / h.block_samples;
+    const double frame_kbps = kBitsPerByte * static_cast<double>(file.frame_bytes) * frames_per_second / kBitsPerKilobit;
+    const double payload_kbps = kBitsPerByte * kBytesPerWord * plan.words * frames_per_second / kBitsPerKilobit;
+    std::printf("bit rate:    %.1f kbit/s in frames, %.1f kbit/s payload (%s nominal %g kbit/s)\n", frame_kbps,
+                payload_kbps, type.name, type.bit_rate / kBitsPerKilobit);
     if (!plan.warning.empty()) std::printf("note:        %s\n", plan.warning.c_str());
     return kExitOk;
 }

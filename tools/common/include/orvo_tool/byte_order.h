@@ -13,6 +13,16 @@ inline uint32_t ReadLe32(const uint8_t *p)
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
+inline void WriteLe16(uint8_t *p, uint16_t v)
+{
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void WriteLe32(uint8_t *p, uint32_t v)
+{
+    WriteLe16(p, static_cast<uint16_t>(v));
+    WriteLe16(p + 2, static_cast<uint16_t>(v >> 16));
+}
 inline void AppendLe16(std::vector<uint8_t> &out, uint16_t v)
 {
     out.push_back(static_cast<uint8_t>(v));

@@ -1,0 +1,37 @@
+// Which Windows back end serves a device name: "wav:PATH" a WAV file, anything else winmm.
+#include "platform/wavfile/wav_devices.h"
+#include "platform/win32/wave_winmm.h"
+
+namespace orvo::platform {
+namespace {
+
+bool IsWavFileName(const std::string &name, std::string *path)
+{
+    constexpr size_t kPrefixLength = sizeof(kWavFilePrefix) - 1;
+    if (name.compare(0, kPrefixLength, kWavFilePrefix) != 0)
+        return false;
+    *path = name.substr(kPrefixLength);
+    return true;
+}
+
+} // namespace
+
+std::unique_ptr<CaptureBackend> OpenCaptureBackend(const std::string &name,
+                                                   const WAVEFORMATEX &format, MMRESULT *result)
+{
+    std::string path;
+    if (IsWavFileName(name, &path))
+        return OpenWavFileCapture(path, format, result);
+    return OpenWinmmCapture(name, format, result);
+}
+
+std::unique_ptr<PlaybackBackend> OpenPlaybackBackend(const std::string &name,
+                                                     const WAVEFORMATEX &format, MMRESULT *result)
+{
+    std::string path;
+    if (IsWavFileName(name, &path))
+        return OpenWavFilePlayback(path, format, result);
+    return OpenWinmmPlayback(name, format, result);
+}
+
+} // namespace orvo::platform

@@ -1,0 +1,290 @@
+// orvo-view: shows a raw I420 (planar YUV 4:2:0) file in a window through CDirectXDraw on the
+// SDL2 display back end, picture by picture at a given rate, at its own size and centred or
+// stretched to the window; optionally writes what reached the window after the last picture to
+// a PPM file.
+//
+//   orvo-view --size 352x288 [--fps 25] [--stretch] [--window WxH] [--loop]
+//             [--snapshot out.ppm] input.yuv
+//
+// Headless: SDL_VIDEODRIVER=dummy (or offscreen) with SDL_RENDER_DRIVER=software.
+#include <SDL.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "media/HI_DIRECTX_Draw.h"
+#include "platform/sdl/display_sdl.h"
+
+namespace {
+
+using orvo::media::CDirectXDraw;
+
+constexpr int kExitUsage = 1;
+constexpr int kExitInput = 2;
+constexpr int kExitDisplay = 3;
+constexpr uint32_t kMaxSide = 16384;
+constexpr double kDefaultFps = 25.0;
+constexpr uint32_t kMillisecondsPerSecond = 1000;
+
+struct Options {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t windowWidth = 0;
+    uint32_t windowHeight = 0;
+    double fps = kDefaultFps;
+    bool stretch = false;
+    bool loop = false;
+    std::string snapshot;
+    std::string input;
+};
+
+void Usage(std::FILE *out)
+{
+    std::fprintf(out,
+                 "usage: orvo-view --size WxH [--fps N] [--stretch] [--window WxH] [--loop]\n"
+                 "                 [--snapshot out.ppm] input.yuv\n"
+                 "Shows a raw I420 file (W x H luma, then W/2 x H/2 U and V per picture).\n"
+                 "  --size WxH       picture size; both even\n"
+                 "  --fps N          pictures per second (default 25; 0 = as fast as possible)\n"
+                 "  --stretch        scale to the window instead of centring at the own size\n"
+                 "  --window WxH     window size (default: the picture size)\n"
+                 "  --loop           start again after the last picture until the window closes\n"
+                 "  --snapshot FILE  after the last picture, write the window's pixels as PPM\n");
+}
+
+bool ParseSize(const char *text, uint32_t *width, uint32_t *height)
+{
+    char *end = nullptr;
+    errno = 0;
+    const unsigned long w = std::strtoul(text, &end, 10);
+    if (errno != 0 || end == text || *end != 'x') {
+        return false;
+    }
+    const char *second = end + 1;
+    const unsigned long h = std::strtoul(second, &end, 10);
+    if (errno != 0 || end == second || *end != '\0' || w == 0 || h == 0 || w > kMaxSide ||
+        h > kMaxSide) {
+        return false;
+    }
+    *width = static_cast<uint32_t>(w);
+    *height = static_cast<uint32_t>(h);
+    return true;
+}
+
+bool ParseOptions(int argc, char **argv, Options *options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--size" && hasValue) {
+            if (!ParseSize(argv[++i], &options->width, &options->height)) {
+                std::fprintf(stderr, "orvo-view: bad --size '%s'\n", argv[i]);
+                return false;
+            }
+        } else if (arg == "--window" && hasValue) {
+            if (!ParseSize(argv[++i], &options->windowWidth, &options->windowHeight)) {
+                std::fprintf(stderr, "orvo-view: bad --window '%s'\n", argv[i]);
+                return false;
+            }
+        } else if (arg == "--fps" && hasValue) {
+            char *end = nullptr;
+            options->fps = std::strtod(argv[++i], &end);
+            if (end == argv[i] || *end != '\0' || !(options->fps >= 0.0)) {
+                std::fprintf(stderr, "orvo-view: bad --fps '%s'\n", argv[i]);
+                return false;
+            }
+        } else if (arg == "--stretch") {
+            options->stretch = true;
+        } else if (arg == "--loop") {
+            options->loop = true;
+        } else if (arg == "--snapshot" && hasValue) {
+            options->snapshot = argv[++i];
+        } else if (arg == "--help" || arg == "-h") {
+            Usage(stdout);
+            std::exit(0);
+        } else if (!arg.empty() && arg[0] != '-' && options->input.empty()) {
+            options->input = arg;
+        } else {
+            std::fprintf(stderr, "orvo-view: unexpected argument '%s'\n", arg.c_str());
+            return false;
+        }
+    }
+    if (options->width == 0 || options->input.empty()) {
+        std::fprintf(stderr, "orvo-view: --size and an input file are needed\n");
+        return false;
+    }
+    if (options->width % 2 != 0 || options->height % 2 != 0) {
+        std::fprintf(stderr, "orvo-view: I420 pictures have even sides, not %ux%u\n",
+                     options->width, options->height);
+        return false;
+    }
+    if (options->windowWidth == 0) {
+        options->windowWidth = options->width;
+        options->windowHeight = options->height;
+    }
+    return true;
+}
+
+// BT.601 studio range to RGB 5-6-5, for displays that cannot blit YUV.
+void ConvertToRgb565(const uint8_t *luma, const uint8_t *u, const uint8_t *v, uint32_t width,
+                     uint32_t height, std::vector<uint16_t> *out)
+{
+    auto clamp = [](int value) { return value < 0 ? 0 : value > 255 ? 255 : value; };
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            const size_t chroma = static_cast<size_t>(y / 2) * (width / 2) + x / 2;
+            const int c = 298 * (luma[static_cast<size_t>(y) * width + x] - 16);
+            const int d = u[chroma] - 128;
+            const int e = v[chroma] - 128;
+            const int red = clamp((c + 409 * e + 128) >> 8);
+            const int green = clamp((c - 100 * d - 208 * e + 128) >> 8);
+            const int blue = clamp((c + 516 * d + 128) >> 8);
+            (*out)[static_cast<size_t>(y) * width + x] =
+                static_cast<uint16_t>((red >> 3) << 11 | (green >> 2) << 5 | blue >> 3);
+        }
+    }
+}
+
+bool WriteSnapshot(SDL_Window *window, const std::string &path)
+{
+    std::vector<uint32_t> pixels;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    if (!orvo::platform::SdlDisplayDriver::ReadWindowPixels(window, &pixels, &width, &height)) {
+        std::fprintf(stderr, "orvo-view: cannot read the window back: %s\n", SDL_GetError());
+        return false;
+    }
+    std::ofstream out(path, std::ios::binary);
+    out << "P6\n" << width << " " << height << "\n255\n";
+    std::vector<char> row(static_cast<size_t>(width) * 3);
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            const uint32_t pixel = pixels[static_cast<size_t>(y) * width + x];
+            row[3 * x + 0] = static_cast<char>(pixel >> 16 & 0xFF);
+            row[3 * x + 1] = static_cast<char>(pixel >> 8 & 0xFF);
+            row[3 * x + 2] = static_cast<char>(pixel & 0xFF);
+        }
+        out.write(row.data(), static_cast<std::streamsize>(row.size()));
+    }
+    if (!out) {
+        std::fprintf(stderr, "orvo-view: cannot write '%s'\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool QuitRequested()
+{
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) {
+        if (event.type == SDL_QUIT ||
+            (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int Run(const Options &options)
+{
+    std::ifstream input(options.input, std::ios::binary);
+    if (!input) {
+        std::fprintf(stderr, "orvo-view: cannot open '%s'\n", options.input.c_str());
+        return kExitInput;
+    }
+    const size_t lumaBytes = static_cast<size_t>(options.width) * options.height;
+    const size_t chromaBytes = lumaBytes / 4;
+    const size_t pictureBytes = lumaBytes + 2 * chromaBytes;
+    std::vector<uint8_t> picture(pictureBytes);
+    if (!input.read(reinterpret_cast<char *>(picture.data()), static_cast<std::streamsize>(pictureBytes))) {
+        std::fprintf(stderr, "orvo-view: '%s' holds less than one %ux%u picture\n",
+                     options.input.c_str(), options.width, options.height);
+        return kExitInput;
+    }
+
+    SDL_Window *window = SDL_CreateWindow("orvo-view", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                                          static_cast<int>(options.windowWidth),
+                                          static_cast<int>(options.windowHeight), SDL_WINDOW_RESIZABLE);
+    if (window == nullptr) {
+        std::fprintf(stderr, "orvo-view: no window: %s\n", SDL_GetError());
+        return kExitDisplay;
+    }
+    int result = 0;
+    {
+        orvo::platform::SdlDisplayDriver driver;
+        CDirectXDraw draw(driver);
+        int32_t kind = 0;
+        const int32_t status = draw.Init(window, options.width, options.height, &kind);
+        if (status != 0) {
+            std::fprintf(stderr, "orvo-view: the renderer could not start (code %d)\n", status);
+            result = kExitDisplay;
+        } else {
+            std::vector<uint16_t> rgb(kind == orvo::media::DRAW_FORMAT_RGB565 ? lumaBytes : 0);
+            const int32_t stretch = options.stretch ? 1 : 0;
+            const double frameMs = options.fps > 0 ? kMillisecondsPerSecond / options.fps : 0.0;
+            const uint64_t start = SDL_GetTicks64();
+            uint64_t shown = 0;
+            bool more = true;
+            while (more && !QuitRequested()) {
+                const uint8_t *luma = picture.data();
+                const uint8_t *u = luma + lumaBytes;
+                const uint8_t *v = u + chromaBytes;
+                if (kind == orvo::media::DRAW_FORMAT_RGB565) {
+                    ConvertToRgb565(luma, u, v, options.width, options.height, &rgb);
+                    draw.ShowPicture(reinterpret_cast<const uint8_t *>(rgb.data()), nullptr, nullptr, stretch);
+                } else {
+                    draw.ShowPicture(luma, u, v, stretch);
+                }
+                ++shown;
+                if (!input.read(reinterpret_cast<char *>(picture.data()),
+                                static_cast<std::streamsize>(pictureBytes))) {
+                    if (!options.loop) {
+                        more = false;
+                        break;
+                    }
+                    input.clear();
+                    input.seekg(0);
+                    input.read(reinterpret_cast<char *>(picture.data()),
+                               static_cast<std::streamsize>(pictureBytes));
+                }
+                const uint64_t due = start + static_cast<uint64_t>(frameMs * static_cast<double>(shown));
+                const uint64_t now = SDL_GetTicks64();
+                if (due > now) {
+                    SDL_Delay(static_cast<uint32_t>(due - now));
+                }
+            }
+            std::printf("orvo-view: %llu picture(s) of %ux%u shown as %s\n",
+                        static_cast<unsigned long long>(shown), options.width, options.height,
+                        kind == orvo::media::DRAW_FORMAT_UYVY ? "UYVY" : "RGB565");
+            if (!options.snapshot.empty() && !WriteSnapshot(window, options.snapshot)) {
+                result = kExitInput;
+            }
+        }
+    }
+    SDL_DestroyWindow(window);
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Options options;
+    if (!ParseOptions(argc, argv, &options)) {
+        Usage(stderr);
+        return kExitUsage;
+    }
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+        std::fprintf(stderr, "orvo-view: SDL video: %s\n", SDL_GetError());
+        return kExitDisplay;
+    }
+    const int result = Run(options);
+    SDL_Quit();
+    return result;
+}
