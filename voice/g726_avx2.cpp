@@ -4,8 +4,9 @@
 // vector FMULT each sample: coefficients and past values stay in vector registers for the whole
 // block, the coefficient's exponent and mantissa come from a float conversion (exact below 2^24),
 // and the per-lane shift is a variable shift. The quantizer and the scale factor adaptation run on
-// scalar registers with leading-zero counts and table lookups; the only branches are the rare
-// transition and out-of-range cases.
+// scalar registers with a leading-zero count and table lookups (quantizer rows that carry code,
+// sign and DQLN; the inverse quantizer's magnitude with its floating form); the only branches are
+// the rare transition and out-of-range cases.
 //
 // Only this file's own functions carry the instruction-set target; the shared headers included
 // first are compiled as everywhere else.
@@ -61,12 +62,6 @@ inline int32_t FloatOf15Fast(int32_t sign, int32_t m)
 constexpr int kPoleLanes = 0x03;    // blend mask of lanes 0 and 1
 constexpr int kNewValueLanes = 0x05; // lanes 0 (SR1) and 2 (DQ1) take the new values
 constexpr int32_t kTdThreshold = -11776;
-
-// The UPA2/UPA1 update depends on this sample's sign of DQSEZ (pk0) only through three cases:
-// pk0 = 0, pk0 = -1, and DQSEZ = 0 (no update term). All three candidate pairs (A1, A2) are
-// computed from the previous values while the quantizer runs, in lane pairs (0,1), (2,3), (4,5);
-// DQSEZ then picks one pair. A DQSEZ outside the 16-bit range gives another pk0 and takes the
-// exact scalar path.
 
 // Vector constants, read through a pointer the compiler cannot see through (see Launder), so that
 // they become memory operands instead of being rebuilt from immediates in every step.
@@ -272,7 +267,11 @@ public:
     }
 
 private:
-    // The three candidate (A1, A2) pairs after UPA2/LIMC/UPA1/LIMD, in lanes (0,1), (2,3), (4,5).
+    // The UPA2/UPA1 update depends on this sample's sign of DQSEZ (pk0) only through three cases:
+    // pk0 = 0, pk0 = -1, and DQSEZ = 0 (no update term). The three candidate pairs (A1, A2) after
+    // UPA2/LIMC/UPA1/LIMD are computed from the previous values while the quantizer runs, in lane
+    // pairs (0,1), (2,3), (4,5); DQSEZ then picks one. A DQSEZ outside the 16-bit range gives
+    // another pk0 and takes the exact scalar path (PoleUpdateExact).
     inline __attribute__((always_inline)) __m256i PoleCandidates(const VectorConstants *k) const
     {
         const __m256i pair = _mm256_permutevar8x32_epi32(coef_, Load(k->pairPick));
