@@ -179,7 +179,8 @@ constexpr std::array<int32_t, 2 * kDlnSpan> MakeSignedQuantizerRows()
             const int32_t sign = (negative || zero) ? 1 : 0;
             const int32_t code = negative ? kAll - k : (zero ? kAll : k);
             rows[static_cast<std::size_t>(negative * kDlnSpan + i)] =
-                t.dqln[k] * (1 << kEntryDqlnShift) + (k << kEntryIndexShift) + (zero ? 0 : kEntryStepBit) +
+                (t.dqln[k] < kDqlnFloor ? kDqlnFloor : t.dqln[k]) * (1 << kEntryDqlnShift) +
+                (k << kEntryIndexShift) + (zero ? 0 : kEntryStepBit) +
                 (sign << kEntrySignShift) + code;
         }
     }
@@ -191,15 +192,21 @@ struct SignedQuantizerRows {
     static constexpr std::array<int32_t, 2 * kDlnSpan> kEntries = MakeSignedQuantizerRows<Bits>();
 };
 
-// Inverse quantizer output by dql + 1 (0 for every negative dql): the magnitude of DQ in the low
-// half and its floating form without the sign in the high half. Reachable dql end at 566 + 1280.
-constexpr int32_t kDqlSlots = 566 + (kYuMax >> 2) + 2;
+// Inverse quantizer output by dql + kDqlOffset: the magnitude of DQ in the low half and its
+// floating form without the sign in the high half; every negative dql gives magnitude 0. Covers
+// DQLN from kDqlnFloor to 566 plus y >> 2 from 136 to 1280, the range of every reachable state.
+constexpr int32_t kDqlOffset = -(kDqlnFloor + (kYuMin >> 2));
+constexpr int32_t kDqlSlots = kDqlOffset + 566 + (kYuMax >> 2) + 1;
 
 constexpr std::array<uint32_t, kDqlSlots> MakeReconstructTable()
 {
     std::array<uint32_t, kDqlSlots> table{};
-    table[0] = static_cast<uint32_t>(kFloatZero) << 16;
-    for (int32_t dql = 0; dql + 1 < kDqlSlots; ++dql) {
+    for (int32_t slot = 0; slot < kDqlSlots; ++slot) {
+        const int32_t dql = slot - kDqlOffset;
+        if (dql < 0) {
+            table[static_cast<std::size_t>(slot)] = static_cast<uint32_t>(kFloatZero) << 16;
+            continue;
+        }
         const int32_t dex = (dql >> 7) & 15;
         const int32_t dqt = 128 + (dql & 127);
         const int32_t mag = (dqt << 7) >> (14 - dex);
@@ -207,7 +214,7 @@ constexpr std::array<uint32_t, kDqlSlots> MakeReconstructTable()
         while ((mag >> e) != 0)
             ++e;
         const int32_t floating = (e << 6) + (((mag << 6) >> e) | kFloatZero);
-        table[static_cast<std::size_t>(dql + 1)] = static_cast<uint32_t>(mag) | (static_cast<uint32_t>(floating) << 16);
+        table[static_cast<std::size_t>(slot)] = static_cast<uint32_t>(mag) | (static_cast<uint32_t>(floating) << 16);
     }
     return table;
 }
@@ -373,8 +380,11 @@ private:
             const int32_t ds = d >> 31;
             const int32_t *row = SignedQuantizerRows<Bits>::kEntries.data() + (ds & kDlnSpan) + kDlnOffset - y2;
             const int32_t m = ((d ^ ds) - ds) & kDqMagnitudeMask;
-            const int32_t e = BitLength(m >> 1);
-            const int32_t dl = (e << 7) + (((m << 7) >> e) & 127);
+            // dl: the exponent (bit length - 1) and the seven bits after the leading one, taken by
+            // shifting the leading one to bit 31 (m = 0 and 1 both give 0).
+            const int32_t leading = static_cast<int32_t>(_lzcnt_u32(static_cast<uint32_t>(m) | 1u));
+            const int32_t dl = ((31 - leading) << 7) +
+                               static_cast<int32_t>(((static_cast<uint32_t>(m) << leading) >> 24) & 127);
             const int32_t quantized = row[dl];
             code = quantized & kEntryCodeMask;
             dqSign = (quantized >> kEntrySignShift) & 1;
@@ -391,9 +401,9 @@ private:
         const AdaptEntry &entry = adapt[index];
 
         // 4. Inverse quantizer, by table: the magnitude and its floating form.
-        const int32_t dql = dqln + y2;
-        // With y >> 2 at most 1280 (the limits applied on loading) dql + 1 stays below kDqlSlots.
-        const uint32_t reconstructed = kReconstruct[static_cast<uint32_t>(dql < 0 ? 0 : dql + 1)];
+        // y >> 2 is within [136, 1280] (the limits applied on loading), so DQLN + (y >> 2) stays in
+        // the table; the row for this y is set up before the quantizer needs it.
+        const uint32_t reconstructed = kReconstruct[static_cast<std::size_t>(dqln + y2 + kDqlOffset)];
         const int32_t mag = static_cast<int32_t>(reconstructed & 0xFFFF);
         const int32_t dq0 = static_cast<int32_t>(reconstructed >> 16) | (dqSign << 10);
 

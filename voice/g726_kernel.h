@@ -97,8 +97,13 @@ struct QuantizerTable {
     static constexpr std::array<int32_t, kDlnSpan> kEntries = MakeQuantizerTable<Bits>();
 };
 
+// DQLN's minus infinity as the vector coder's tables hold it: any value below -1280 keeps
+// dql = DQLN + (y >> 2) negative, and this one keeps the reconstruction table small.
+inline constexpr int32_t kDqlnFloor = -1400;
+
 // Per magnitude index, the adaptation inputs already in the units in which they are added:
-// DQLN, F(I) << 9 and F(I) << 11 (the DMS and DML targets), W(I) << 5 (the YU target).
+// DQLN (minus infinity as kDqlnFloor), F(I) << 9 and F(I) << 11 (the DMS and DML targets),
+// W(I) << 5 (the YU target).
 struct AdaptEntry {
     int32_t dqln;
     int32_t fShort;
@@ -112,7 +117,7 @@ constexpr std::array<AdaptEntry, (1 << (Bits - 1))> MakeAdaptTable()
     std::array<AdaptEntry, (1 << (Bits - 1))> table{};
     const RateTable &t = TableFor(Bits);
     for (std::size_t i = 0; i < table.size(); ++i)
-        table[i] = {t.dqln[i], t.f[i] << 9, t.f[i] << 11, t.w[i] * 32};
+        table[i] = {t.dqln[i] < kDqlnFloor ? kDqlnFloor : t.dqln[i], t.f[i] << 9, t.f[i] << 11, t.w[i] * 32};
     return table;
 }
 
