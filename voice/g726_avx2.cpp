@@ -369,41 +369,53 @@ private:
         // The pole candidates need only the previous values; computed here, off the chain.
         const __m256i candidates = PoleCandidates(k);
 
-        // 3. Code, magnitude index, DQ sign, DQLN.
+        // 3. Code, magnitude index, DQ sign, and (4.) the inverse quantizer's magnitude with its
+        // floating form, from the reconstruction table. y >> 2 is within [136, 1280] (the limits
+        // applied on loading), so DQLN + (y >> 2) stays in that table.
         int32_t code;
         int32_t index;
         int32_t dqSign;
-        int32_t dqln;
         int32_t step;
+        uint32_t reconstructed;
         if constexpr (Encode) {
             const int32_t d = (static_cast<int16_t>(value) >> 2) - se;
             const int32_t ds = d >> 31;
-            const int32_t *row = SignedQuantizerRows<Bits>::kEntries.data() + (ds & kDlnSpan) + kDlnOffset - y2;
             const int32_t m = ((d ^ ds) - ds) & kDqMagnitudeMask;
             // dl: the exponent (bit length - 1) and the seven bits after the leading one, taken by
             // shifting the leading one to bit 31 (m = 0 and 1 both give 0).
             const int32_t leading = static_cast<int32_t>(_lzcnt_u32(static_cast<uint32_t>(m) | 1u));
             const int32_t dl = ((31 - leading) << 7) +
                                static_cast<int32_t>(((static_cast<uint32_t>(m) << leading) >> 24) & 127);
-            const int32_t quantized = row[dl];
-            code = quantized & kEntryCodeMask;
-            dqSign = (quantized >> kEntrySignShift) & 1;
-            step = (quantized & kEntryStepBit) * (kUpbStep / kEntryStepBit);
-            index = (quantized >> kEntryIndexShift) & 15;
-            dqln = quantized >> kEntryDqlnShift;
+            if constexpr (Bits == 2) {
+                // One decision level: both possible reconstructions are looked up before the
+                // difference is known, and a comparison picks one.
+                constexpr const RateTable &t = TableFor(Bits);
+                const uint32_t small = kReconstruct[static_cast<std::size_t>(t.dqln[0] + y2 + kDqlOffset)];
+                const uint32_t large = kReconstruct[static_cast<std::size_t>(t.dqln[1] + y2 + kDqlOffset)];
+                index = dl >= t.levels[0] + y2 ? 1 : 0;
+                reconstructed = index ? large : small;
+                dqSign = ds & 1;
+                code = (index ^ ds) & kAll; // 3 - index for a negative difference
+                step = kUpbStep;
+            } else {
+                const int32_t *row =
+                    SignedQuantizerRows<Bits>::kEntries.data() + (ds & kDlnSpan) + kDlnOffset - y2;
+                const int32_t quantized = row[dl];
+                code = quantized & kEntryCodeMask;
+                dqSign = (quantized >> kEntrySignShift) & 1;
+                step = (quantized & kEntryStepBit) * (kUpbStep / kEntryStepBit);
+                index = (quantized >> kEntryIndexShift) & 15;
+                reconstructed =
+                    kReconstruct[static_cast<std::size_t>((quantized >> kEntryDqlnShift) + y2 + kDqlOffset)];
+            }
         } else {
             code = value & kAll;
             dqSign = code >> (Bits - 1);
             index = (code ^ -dqSign) & kAll;
-            dqln = adapt[index].dqln;
             step = (Bits == 2 || index != 0) ? kUpbStep : 0; // see the quantizer rows
+            reconstructed = kReconstruct[static_cast<std::size_t>(adapt[index].dqln + y2 + kDqlOffset)];
         }
         const AdaptEntry &entry = adapt[index];
-
-        // 4. Inverse quantizer, by table: the magnitude and its floating form.
-        // y >> 2 is within [136, 1280] (the limits applied on loading), so DQLN + (y >> 2) stays in
-        // the table; the row for this y is set up before the quantizer needs it.
-        const uint32_t reconstructed = kReconstruct[static_cast<std::size_t>(dqln + y2 + kDqlOffset)];
         const int32_t mag = static_cast<int32_t>(reconstructed & 0xFFFF);
         const int32_t dq0 = static_cast<int32_t>(reconstructed >> 16) | (dqSign << 10);
 
