@@ -12,7 +12,9 @@ find_program(CMAKE_RC_COMPILER NAMES ${ORVO_MINGW_TRIPLE}-windres)
 find_program(CMAKE_AR NAMES ${ORVO_MINGW_TRIPLE}-gcc-ar-posix ${ORVO_MINGW_TRIPLE}-ar)
 find_program(CMAKE_RANLIB NAMES ${ORVO_MINGW_TRIPLE}-gcc-ranlib-posix ${ORVO_MINGW_TRIPLE}-ranlib)
 
-set(CMAKE_FIND_ROOT_PATH /usr/${ORVO_MINGW_TRIPLE})
+# Libraries and packages come from the cross root only (never the host's); a client of an
+# installed OrvoAudio adds its prefix with -DCMAKE_FIND_ROOT_PATH=<prefix>.
+list(APPEND CMAKE_FIND_ROOT_PATH /usr/${ORVO_MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -34,6 +34,7 @@ constexpr DWORD kPollMilliseconds = 5;    // while the next system block is not 
 constexpr auto kDataWait = std::chrono::milliseconds(20);
 constexpr DWORD kDrainMilliseconds = 1000; // longer than the ten queued blocks play
 constexpr UINT kHeaderSize = sizeof(::WAVEHDR);
+constexpr uint64_t kMicrosecondsPerSecond = 1000000;
 
 ::WAVEFORMATEX ToSystemFormat(const WAVEFORMATEX &format)
 {
@@ -93,7 +94,10 @@ struct SystemBlocks {
 
 class WinmmCapture final : public CaptureBackend {
 public:
-    explicit WinmmCapture(::HWAVEIN device) : m_device(device), m_blocks(new SystemBlocks) {}
+    WinmmCapture(::HWAVEIN device, uint32_t samplesPerSecond)
+        : m_device(device), m_samplesPerSecond(samplesPerSecond), m_blocks(new SystemBlocks)
+    {
+    }
 
     ~WinmmCapture() override
     {
@@ -141,7 +145,6 @@ private:
         SetCurrentThreadName("orvo-winmm-in");
         using Clock = std::chrono::steady_clock;
         const Clock::time_point start = Clock::now();
-        const std::chrono::microseconds perSample(1000000 / 8000);
         uint64_t delivered = 0;
         size_t next = 0;
         while (!m_stop.load(std::memory_order_acquire)) {
@@ -155,13 +158,16 @@ private:
             delivered += count;
             ::waveInAddBuffer(m_device, &header, kHeaderSize);
             next = (next + 1) % kBlockCount;
-            const Clock::time_point due = start + perSample * delivered;
+            const Clock::time_point due =
+                start + std::chrono::microseconds(delivered * kMicrosecondsPerSecond /
+                                                  m_samplesPerSecond);
             while (Clock::now() < due && !m_stop.load(std::memory_order_acquire))
                 ::Sleep(kPollMilliseconds);
         }
     }
 
     ::HWAVEIN m_device;
+    uint32_t m_samplesPerSecond;
     std::unique_ptr<SystemBlocks> m_blocks;
     std::atomic<bool> m_stop{false};
     std::thread m_pump;
@@ -257,6 +263,10 @@ private:
 std::unique_ptr<CaptureBackend> OpenWinmmCapture(const std::string &name, const WAVEFORMATEX &format,
                                                  MMRESULT *result)
 {
+    if (format.nSamplesPerSec == 0) {
+        *result = WAVERR_BADFORMAT;
+        return nullptr;
+    }
     UINT device = 0;
     if (!FindDevice<::WAVEINCAPSA>(name, ::waveInGetNumDevs, ::waveInGetDevCapsA, &device)) {
         *result = MMSYSERR_BADDEVICEID;
@@ -267,7 +277,7 @@ std::unique_ptr<CaptureBackend> OpenWinmmCapture(const std::string &name, const 
     *result = ::waveInOpen(&handle, device, &system, 0, 0, CALLBACK_NULL);
     if (*result != MMSYSERR_NOERROR)
         return nullptr;
-    return std::make_unique<WinmmCapture>(handle);
+    return std::make_unique<WinmmCapture>(handle, format.nSamplesPerSec);
 }
 
 std::unique_ptr<PlaybackBackend> OpenWinmmPlayback(const std::string &name,
