@@ -1,7 +1,6 @@
 // Run-time choice of the UYVY row kernel: detected once, cached, overridable for tests.
 #include <atomic>
 #include <cstdlib>
-#include <cstring>
 #include <initializer_list>
 
 #include "media/uyvy_row.h"
@@ -36,8 +35,7 @@ bool CpuHas(SimdLevel level)
 
 bool SimdDisabledByEnvironment()
 {
-    const char *value = std::getenv(kDisableSimdVariable);
-    return value != nullptr && std::strcmp(value, "0") != 0;
+    return std::getenv(kDisableSimdVariable) != nullptr;
 }
 
 SimdLevel DetectBestLevel()

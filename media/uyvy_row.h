@@ -73,7 +73,7 @@ UyvyKernels UyvyKernelsFor(SimdLevel level);
 UyvyRowFn UyvyRowKernel(SimdLevel level);
 
 // The kernels the conversion uses: the best the CPU has, chosen once; the reference when the
-// environment variable ORVO_DISABLE_SIMD is set (to anything but "0") or when forced below.
+// environment variable ORVO_DISABLE_SIMD is set (to any value) or when forced below.
 UyvyKernels SelectedUyvyKernels();
 UyvyRowFn SelectedUyvyRow();
 SimdLevel SelectedSimdLevel();

@@ -1,11 +1,11 @@
 // IMA ADPCM coder and decoder, and the frames of types 3 (DVI4) and 35 (IMA).
 //
-// Both loops run without data-dependent branches: the quantiser's three decisions become masks,
-// and the per-index work (next index for a code magnitude, reconstructed difference for a code)
-// comes from small tables computed at compile time from ImaStepTable and ImaIndexTable.
+// Both loops run without data-dependent branches: the quantiser's three decisions become
+// conditional moves, the clamps branches that only full-scale signals take, and the per-index
+// work (next index for a code, reconstructed difference for a code) comes from small tables
+// computed at compile time from ImaStepTable and ImaIndexTable. The results are those of the
+// textbook steps, sample for sample (the tests hold a plain rendering of them).
 #include "voice/adpcm.h"
-
-#include <cstring>
 
 #include "voice/frame.h"
 

@@ -4,8 +4,9 @@
 // vector FMULT each sample: coefficients and past values stay in vector registers for the whole
 // block, the coefficient's exponent and mantissa come from a float conversion (exact below 2^24),
 // and the per-lane shift is a variable shift. The quantizer and the scale factor adaptation run on
-// scalar registers with leading-zero counts and table lookups; the only branches are the rare
-// transition and out-of-range cases.
+// scalar registers with a leading-zero count and table lookups (quantizer rows that carry code,
+// sign and DQLN; the inverse quantizer's magnitude with its floating form); the only branches are
+// the rare transition and out-of-range cases.
 //
 // Only this file's own functions carry the instruction-set target; the shared headers included
 // first are compiled as everywhere else.
@@ -61,12 +62,6 @@ inline int32_t FloatOf15Fast(int32_t sign, int32_t m)
 constexpr int kPoleLanes = 0x03;    // blend mask of lanes 0 and 1
 constexpr int kNewValueLanes = 0x05; // lanes 0 (SR1) and 2 (DQ1) take the new values
 constexpr int32_t kTdThreshold = -11776;
-
-// The UPA2/UPA1 update depends on this sample's sign of DQSEZ (pk0) only through three cases:
-// pk0 = 0, pk0 = -1, and DQSEZ = 0 (no update term). All three candidate pairs (A1, A2) are
-// computed from the previous values while the quantizer runs, in lane pairs (0,1), (2,3), (4,5);
-// DQSEZ then picks one pair. A DQSEZ outside the 16-bit range gives another pk0 and takes the
-// exact scalar path.
 
 // Vector constants, read through a pointer the compiler cannot see through (see Launder), so that
 // they become memory operands instead of being rebuilt from immediates in every step.
@@ -184,7 +179,8 @@ constexpr std::array<int32_t, 2 * kDlnSpan> MakeSignedQuantizerRows()
             const int32_t sign = (negative || zero) ? 1 : 0;
             const int32_t code = negative ? kAll - k : (zero ? kAll : k);
             rows[static_cast<std::size_t>(negative * kDlnSpan + i)] =
-                t.dqln[k] * (1 << kEntryDqlnShift) + (k << kEntryIndexShift) + (zero ? 0 : kEntryStepBit) +
+                (t.dqln[k] < kDqlnFloor ? kDqlnFloor : t.dqln[k]) * (1 << kEntryDqlnShift) +
+                (k << kEntryIndexShift) + (zero ? 0 : kEntryStepBit) +
                 (sign << kEntrySignShift) + code;
         }
     }
@@ -196,15 +192,21 @@ struct SignedQuantizerRows {
     static constexpr std::array<int32_t, 2 * kDlnSpan> kEntries = MakeSignedQuantizerRows<Bits>();
 };
 
-// Inverse quantizer output by dql + 1 (0 for every negative dql): the magnitude of DQ in the low
-// half and its floating form without the sign in the high half. Reachable dql end at 566 + 1280.
-constexpr int32_t kDqlSlots = 566 + (kYuMax >> 2) + 2;
+// Inverse quantizer output by dql + kDqlOffset: the magnitude of DQ in the low half and its
+// floating form without the sign in the high half; every negative dql gives magnitude 0. Covers
+// DQLN from kDqlnFloor to 566 plus y >> 2 from 136 to 1280, the range of every reachable state.
+constexpr int32_t kDqlOffset = -(kDqlnFloor + (kYuMin >> 2));
+constexpr int32_t kDqlSlots = kDqlOffset + 566 + (kYuMax >> 2) + 1;
 
 constexpr std::array<uint32_t, kDqlSlots> MakeReconstructTable()
 {
     std::array<uint32_t, kDqlSlots> table{};
-    table[0] = static_cast<uint32_t>(kFloatZero) << 16;
-    for (int32_t dql = 0; dql + 1 < kDqlSlots; ++dql) {
+    for (int32_t slot = 0; slot < kDqlSlots; ++slot) {
+        const int32_t dql = slot - kDqlOffset;
+        if (dql < 0) {
+            table[static_cast<std::size_t>(slot)] = static_cast<uint32_t>(kFloatZero) << 16;
+            continue;
+        }
         const int32_t dex = (dql >> 7) & 15;
         const int32_t dqt = 128 + (dql & 127);
         const int32_t mag = (dqt << 7) >> (14 - dex);
@@ -212,7 +214,7 @@ constexpr std::array<uint32_t, kDqlSlots> MakeReconstructTable()
         while ((mag >> e) != 0)
             ++e;
         const int32_t floating = (e << 6) + (((mag << 6) >> e) | kFloatZero);
-        table[static_cast<std::size_t>(dql + 1)] = static_cast<uint32_t>(mag) | (static_cast<uint32_t>(floating) << 16);
+        table[static_cast<std::size_t>(slot)] = static_cast<uint32_t>(mag) | (static_cast<uint32_t>(floating) << 16);
     }
     return table;
 }
@@ -272,7 +274,11 @@ public:
     }
 
 private:
-    // The three candidate (A1, A2) pairs after UPA2/LIMC/UPA1/LIMD, in lanes (0,1), (2,3), (4,5).
+    // The UPA2/UPA1 update depends on this sample's sign of DQSEZ (pk0) only through three cases:
+    // pk0 = 0, pk0 = -1, and DQSEZ = 0 (no update term). The three candidate pairs (A1, A2) after
+    // UPA2/LIMC/UPA1/LIMD are computed from the previous values while the quantizer runs, in lane
+    // pairs (0,1), (2,3), (4,5); DQSEZ then picks one. A DQSEZ outside the 16-bit range gives
+    // another pk0 and takes the exact scalar path (PoleUpdateExact).
     inline __attribute__((always_inline)) __m256i PoleCandidates(const VectorConstants *k) const
     {
         const __m256i pair = _mm256_permutevar8x32_epi32(coef_, Load(k->pairPick));
@@ -363,38 +369,53 @@ private:
         // The pole candidates need only the previous values; computed here, off the chain.
         const __m256i candidates = PoleCandidates(k);
 
-        // 3. Code, magnitude index, DQ sign, DQLN.
+        // 3. Code, magnitude index, DQ sign, and (4.) the inverse quantizer's magnitude with its
+        // floating form, from the reconstruction table. y >> 2 is within [136, 1280] (the limits
+        // applied on loading), so DQLN + (y >> 2) stays in that table.
         int32_t code;
         int32_t index;
         int32_t dqSign;
-        int32_t dqln;
         int32_t step;
+        uint32_t reconstructed;
         if constexpr (Encode) {
             const int32_t d = (static_cast<int16_t>(value) >> 2) - se;
             const int32_t ds = d >> 31;
-            const int32_t *row = SignedQuantizerRows<Bits>::kEntries.data() + (ds & kDlnSpan) + kDlnOffset - y2;
             const int32_t m = ((d ^ ds) - ds) & kDqMagnitudeMask;
-            const int32_t e = BitLength(m >> 1);
-            const int32_t dl = (e << 7) + (((m << 7) >> e) & 127);
-            const int32_t quantized = row[dl];
-            code = quantized & kEntryCodeMask;
-            dqSign = (quantized >> kEntrySignShift) & 1;
-            step = (quantized & kEntryStepBit) * (kUpbStep / kEntryStepBit);
-            index = (quantized >> kEntryIndexShift) & 15;
-            dqln = quantized >> kEntryDqlnShift;
+            // dl: the exponent (bit length - 1) and the seven bits after the leading one, taken by
+            // shifting the leading one to bit 31 (m = 0 and 1 both give 0).
+            const int32_t leading = static_cast<int32_t>(_lzcnt_u32(static_cast<uint32_t>(m) | 1u));
+            const int32_t dl = ((31 - leading) << 7) +
+                               static_cast<int32_t>(((static_cast<uint32_t>(m) << leading) >> 24) & 127);
+            if constexpr (Bits == 2) {
+                // One decision level: both possible reconstructions are looked up before the
+                // difference is known, and a comparison picks one.
+                constexpr const RateTable &t = TableFor(Bits);
+                const uint32_t small = kReconstruct[static_cast<std::size_t>(t.dqln[0] + y2 + kDqlOffset)];
+                const uint32_t large = kReconstruct[static_cast<std::size_t>(t.dqln[1] + y2 + kDqlOffset)];
+                index = dl >= t.levels[0] + y2 ? 1 : 0;
+                reconstructed = index ? large : small;
+                dqSign = ds & 1;
+                code = (index ^ ds) & kAll; // 3 - index for a negative difference
+                step = kUpbStep;
+            } else {
+                const int32_t *row =
+                    SignedQuantizerRows<Bits>::kEntries.data() + (ds & kDlnSpan) + kDlnOffset - y2;
+                const int32_t quantized = row[dl];
+                code = quantized & kEntryCodeMask;
+                dqSign = (quantized >> kEntrySignShift) & 1;
+                step = (quantized & kEntryStepBit) * (kUpbStep / kEntryStepBit);
+                index = (quantized >> kEntryIndexShift) & 15;
+                reconstructed =
+                    kReconstruct[static_cast<std::size_t>((quantized >> kEntryDqlnShift) + y2 + kDqlOffset)];
+            }
         } else {
             code = value & kAll;
             dqSign = code >> (Bits - 1);
             index = (code ^ -dqSign) & kAll;
-            dqln = adapt[index].dqln;
             step = (Bits == 2 || index != 0) ? kUpbStep : 0; // see the quantizer rows
+            reconstructed = kReconstruct[static_cast<std::size_t>(adapt[index].dqln + y2 + kDqlOffset)];
         }
         const AdaptEntry &entry = adapt[index];
-
-        // 4. Inverse quantizer, by table: the magnitude and its floating form.
-        const int32_t dql = dqln + y2;
-        // With y >> 2 at most 1280 (the limits applied on loading) dql + 1 stays below kDqlSlots.
-        const uint32_t reconstructed = kReconstruct[static_cast<uint32_t>(dql < 0 ? 0 : dql + 1)];
         const int32_t mag = static_cast<int32_t>(reconstructed & 0xFFFF);
         const int32_t dq0 = static_cast<int32_t>(reconstructed >> 16) | (dqSign << 10);
 

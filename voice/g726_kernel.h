@@ -75,30 +75,38 @@ __attribute__((always_inline)) inline int32_t Fmult(int32_t an, int32_t srn)
 inline constexpr int32_t kDlnOffset = 1280;
 inline constexpr int32_t kDlnSpan = 1920 + kDlnOffset;
 
-// For each normalized log difference: DQLN of the chosen magnitude index in the upper bits and the
-// index itself in the low byte, so one load feeds both the inverse quantizer and the tables.
+// For each normalized log difference: DQLN of the chosen magnitude index (12 bits, -2048..566)
+// above the index itself (4 bits), so one load feeds both the inverse quantizer and the tables.
+inline constexpr int kQuantizerIndexBits = 4;
+inline constexpr int32_t kQuantizerIndexMask = (1 << kQuantizerIndexBits) - 1;
+
 template <int Bits>
-constexpr std::array<int32_t, kDlnSpan> MakeQuantizerTable()
+constexpr std::array<int16_t, kDlnSpan> MakeQuantizerTable()
 {
-    std::array<int32_t, kDlnSpan> table{};
+    std::array<int16_t, kDlnSpan> table{};
     const RateTable &t = TableFor(Bits);
     for (int32_t i = 0; i < kDlnSpan; ++i) {
         const int32_t dln = i - kDlnOffset;
         int32_t k = 0;
         while (t.levels[k] <= dln)
             ++k;
-        table[static_cast<std::size_t>(i)] = static_cast<int32_t>(t.dqln[k]) * 256 + k;
+        table[static_cast<std::size_t>(i)] = static_cast<int16_t>(t.dqln[k] * (1 << kQuantizerIndexBits) + k);
     }
     return table;
 }
 
 template <int Bits>
 struct QuantizerTable {
-    static constexpr std::array<int32_t, kDlnSpan> kEntries = MakeQuantizerTable<Bits>();
+    static constexpr std::array<int16_t, kDlnSpan> kEntries = MakeQuantizerTable<Bits>();
 };
 
+// DQLN's minus infinity as the vector coder's tables hold it: any value below -1280 keeps
+// dql = DQLN + (y >> 2) negative, and this one keeps the reconstruction table small.
+inline constexpr int32_t kDqlnFloor = -1400;
+
 // Per magnitude index, the adaptation inputs already in the units in which they are added:
-// DQLN, F(I) << 9 and F(I) << 11 (the DMS and DML targets), W(I) << 5 (the YU target).
+// DQLN (minus infinity as kDqlnFloor), F(I) << 9 and F(I) << 11 (the DMS and DML targets),
+// W(I) << 5 (the YU target).
 struct AdaptEntry {
     int32_t dqln;
     int32_t fShort;
@@ -112,7 +120,7 @@ constexpr std::array<AdaptEntry, (1 << (Bits - 1))> MakeAdaptTable()
     std::array<AdaptEntry, (1 << (Bits - 1))> table{};
     const RateTable &t = TableFor(Bits);
     for (std::size_t i = 0; i < table.size(); ++i)
-        table[i] = {t.dqln[i], t.f[i] << 9, t.f[i] << 11, t.w[i] * 32};
+        table[i] = {t.dqln[i] < kDqlnFloor ? kDqlnFloor : t.dqln[i], t.f[i] << 9, t.f[i] << 11, t.w[i] * 32};
     return table;
 }
 
@@ -192,8 +200,8 @@ __attribute__((always_inline)) inline int32_t Step(G726State &s, int32_t value)
         const int32_t dl = (e << 7) + (((m << 7) >> e) & 127);
         const int32_t slot = Clamp(dl - y2 + kDlnOffset, 0, kDlnSpan - 1);
         const int32_t entry = QuantizerTable<Bits>::kEntries[static_cast<std::size_t>(slot)];
-        index = entry & 255;
-        dqln = entry >> 8;
+        index = entry & kQuantizerIndexMask;
+        dqln = entry >> kQuantizerIndexBits;
         if constexpr (Bits == 2) {
             negative = ds != 0;
         } else {

@@ -31,6 +31,20 @@ private:
     G726State s_;
 };
 
+// The vector coder also needs BMI1/BMI2 and LZCNT, which every AVX2 processor has; the bits are
+// checked all the same (once), in case a virtual machine hides them.
+bool UseAvx2Coder()
+{
+    if (!g726::kHaveAvx2Coder || ActiveSimdLevel() != SimdLevel::Avx2)
+        return false;
+#if defined(ORVO_G726_HAVE_AVX2)
+    static const bool bitManipulation = __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
+    return bitManipulation;
+#else
+    return false;
+#endif
+}
+
 template <int Bits>
 void PackScalar(G726State *state, const int16_t *samples, uint8_t *payload, int n)
 {
@@ -125,7 +139,7 @@ void G726_PackCodes(G726State *state, const int16_t *samples, uint8_t *payload, 
     const int n = count & ~1; // the 16-bit linear format codes sample pairs only
     if (n <= 0)
         return;
-    if (g726::kHaveAvx2Coder && ActiveSimdLevel() == SimdLevel::Avx2) {
+    if (UseAvx2Coder()) {
         g726::PackCodesAvx2(state, samples, payload, n);
         return;
     }
@@ -149,7 +163,7 @@ void G726_UnpackCodes(G726State *state, const uint8_t *payload, int16_t *samples
 {
     if (nbytes <= 0)
         return;
-    if (g726::kHaveAvx2Coder && ActiveSimdLevel() == SimdLevel::Avx2) {
+    if (UseAvx2Coder()) {
         g726::UnpackCodesAvx2(state, payload, samples, nbytes);
         return;
     }

@@ -2,20 +2,23 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/no_destructor.h"
 #include "platform/wave.h"
 
 namespace orvo::platform {
 namespace {
 
+constexpr int kDirections = 2;
+
 struct Selection {
     std::mutex mutex;
-    std::string names[2]; // by WaveDirection; empty = system default
+    char names[kDirections][kMaxDeviceNameLength + 1] = {}; // by WaveDirection; "" = default
 };
 
 Selection &GetSelection()
 {
-    static Selection *selection = new Selection; // outlives every device, even at exit
-    return *selection;
+    static NoDestructor<Selection> selection; // outlives every device, even at exit
+    return selection.get();
 }
 
 constexpr const char kDefaultName[] = "default";
@@ -26,18 +29,17 @@ bool SelectWaveDevice(WaveDirection direction, const char *name)
 {
     if (direction != WaveDirection::Capture && direction != WaveDirection::Playback)
         return false;
-    std::string chosen;
+    size_t length = 0;
     if (name && std::strcmp(name, kDefaultName) != 0) {
-        size_t length = strnlen(name, kMaxDeviceNameLength + 1);
-        if (length == 0 || length > kMaxDeviceNameLength)
-            return false;
-        chosen.assign(name, length);
-        if (chosen == kWavFilePrefix)
+        length = strnlen(name, kMaxDeviceNameLength + 1);
+        if (length == 0 || length > kMaxDeviceNameLength || std::strcmp(name, kWavFilePrefix) == 0)
             return false;
     }
     Selection &selection = GetSelection();
     std::lock_guard<std::mutex> lock(selection.mutex);
-    selection.names[static_cast<int>(direction)] = std::move(chosen);
+    char *slot = selection.names[static_cast<int>(direction)];
+    std::memcpy(slot, name ? name : "", length);
+    slot[length] = '\0';
     return true;
 }
 
@@ -45,7 +47,7 @@ std::string SelectedWaveDevice(WaveDirection direction)
 {
     Selection &selection = GetSelection();
     std::lock_guard<std::mutex> lock(selection.mutex);
-    return selection.names[direction == WaveDirection::Playback ? 1 : 0];
+    return std::string(selection.names[direction == WaveDirection::Playback ? 1 : 0]);
 }
 
 } // namespace orvo::platform

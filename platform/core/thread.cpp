@@ -5,6 +5,7 @@
 #include <pthread.h>
 #endif
 
+#include "platform/no_destructor.h"
 #include "platform/thread.h"
 #include "platform/thread_hooks.h"
 
@@ -21,8 +22,8 @@ struct Registry {
 
 Registry &GetRegistry()
 {
-    static Registry *registry = new Registry; // never destroyed: registration runs at static init
-    return *registry;
+    static NoDestructor<Registry> registry; // registration runs at static initialisation
+    return registry.get();
 }
 
 thread_local CWinThread *t_currentThread = nullptr;

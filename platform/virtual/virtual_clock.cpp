@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "platform/no_destructor.h"
 #include "platform/thread.h"
 #include "platform/thread_hooks.h"
 #include "platform/virtual/virtual_internal.h"
@@ -36,8 +37,8 @@ struct Clock {
 
 Clock &GetClock()
 {
-    static Clock *clock = new Clock; // used by threads that may outlive static destruction
-    return *clock;
+    static NoDestructor<Clock> clock; // used by threads that may outlive static destruction
+    return clock.get();
 }
 
 thread_local bool t_isWorker = false;

@@ -2,6 +2,7 @@
 #include <deque>
 #include <mutex>
 
+#include "platform/no_destructor.h"
 #include "platform/thread.h"
 #include "platform/virtual/virtual_internal.h"
 #include "platform/virtual/virtual_platform.h"
@@ -34,8 +35,8 @@ struct Devices {
 
 Devices &GetDevices()
 {
-    static Devices *devices = new Devices;
-    return *devices;
+    static NoDestructor<Devices> devices; // used by devices that may outlive static destruction
+    return devices.get();
 }
 
 class VirtualCapture final : public CaptureBackend {

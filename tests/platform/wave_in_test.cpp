@@ -62,6 +62,7 @@ protected:
 
     WAVEFORMATEX format{};
     HWAVEIN device = nullptr;
+    Block blocks[3]; // outlive the device's queue: TearDown resets it
 };
 
 TEST_F(WaveInTest, OpenChecksItsArguments)
@@ -110,7 +111,7 @@ TEST_F(WaveInTest, OpenChecksItsArguments)
 TEST_F(WaveInTest, FillsQueuedBlocksInQueueOrderOnTheClock)
 {
     Open();
-    Block a, b, c;
+    Block &a = blocks[0], &b = blocks[1], &c = blocks[2];
     Queue(b); // queue order b, a, c
     Queue(a);
     Queue(c);
@@ -145,7 +146,7 @@ TEST_F(WaveInTest, FillsQueuedBlocksInQueueOrderOnTheClock)
 TEST_F(WaveInTest, NothingIsCapturedBeforeStart)
 {
     Open();
-    Block a;
+    Block &a = blocks[0];
     Queue(a);
     ASSERT_TRUE(virt::Advance(100));
     EXPECT_FALSE(IsWaveHeaderDone(&a.header));
@@ -158,7 +159,7 @@ TEST_F(WaveInTest, NothingIsCapturedBeforeStart)
 TEST_F(WaveInTest, ResetReturnsQueuedBlocksWithWhatTheyHold)
 {
     Open();
-    Block a, b;
+    Block &a = blocks[0], &b = blocks[1];
     Queue(a);
     Queue(b);
     ASSERT_EQ(waveInStart(device), MMSYSERR_NOERROR);
@@ -182,7 +183,7 @@ TEST_F(WaveInTest, ResetReturnsQueuedBlocksWithWhatTheyHold)
 TEST_F(WaveInTest, HeaderChecks)
 {
     Open();
-    Block a;
+    Block &a = blocks[0];
     EXPECT_EQ(waveInAddBuffer(device, &a.header, kHeader), WAVERR_UNPREPARED);
     EXPECT_EQ(waveInPrepareHeader(device, nullptr, kHeader), MMSYSERR_INVALPARAM);
     EXPECT_EQ(waveInPrepareHeader(device, &a.header, kHeader - 1), MMSYSERR_INVALPARAM);
@@ -197,7 +198,7 @@ TEST_F(WaveInTest, HeaderChecks)
 TEST_F(WaveInTest, CutBlockIsReturnedShort)
 {
     Open();
-    Block a, b;
+    Block &a = blocks[0], &b = blocks[1];
     Queue(a);
     Queue(b);
     virt::CutNextCaptureBlock(100);

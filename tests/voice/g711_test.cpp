@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <vector>
 
+#include "orvoaudio/voice.h"
 #include "voice/g711.h"
 #include "voice/simd.h"
 
@@ -287,4 +289,35 @@ TEST(G711, SimdSelectionCanBeForcedToScalar)
     EXPECT_EQ(&G711ActiveKernels(), &kG711KernelsScalar);
     ForceScalarKernels(false);
     EXPECT_EQ(ActiveSimdLevel(), DetectedSimdLevel());
+}
+
+TEST(G711, FramesAreTheSameWithAndWithoutVectorKernels)
+{
+    std::mt19937 rng(90210);
+    std::uniform_int_distribution<int> sample(-32768, 32767);
+    for (int16_t type : {VOICE_G711_A, VOICE_G711_U}) {
+        for (int n : {1, 2, 15, 16, 17, 31, 33, 80, 159, 160, 161, 479, 480, 481}) {
+            std::vector<int16_t> pcm(n);
+            for (auto &s : pcm)
+                s = static_cast<int16_t>(sample(rng));
+            uint8_t frames[2][484];
+            int16_t decoded[2][481];
+            int16_t counts[2] = {-1, -1};
+            for (int scalar = 0; scalar < 2; ++scalar) {
+                ForceScalarKernels(scalar == 1);
+                VoiceCodecState enc, dec;
+                HI_VOICE_EncReset(&enc, type);
+                HI_VOICE_DecReset(&dec, type);
+                std::memset(frames[scalar], 0xEE, sizeof frames[scalar]);
+                ASSERT_EQ(HI_VOICE_EncodeFrame(&enc, pcm.data(), frames[scalar], static_cast<int16_t>(n)), 0);
+                // Decoding needs a length the decoder takes; re-label the frame as 80 words.
+                frames[scalar][2] = 80;
+                ASSERT_EQ(HI_VOICE_DecodeFrame(&dec, frames[scalar], decoded[scalar], &counts[scalar]), 0);
+            }
+            ForceScalarKernels(false);
+            EXPECT_EQ(std::memcmp(frames[0], frames[1], sizeof frames[0]), 0) << type << "/" << n;
+            ASSERT_EQ(counts[0], 160);
+            EXPECT_EQ(std::memcmp(decoded[0], decoded[1], 160 * sizeof(int16_t)), 0);
+        }
+    }
 }
