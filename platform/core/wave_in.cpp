@@ -3,9 +3,12 @@
 #include <cstring>
 #include <new>
 
+#include "platform/core/wave_calls.h"
 #include "platform/wave_stream.h"
 
 namespace orvo::platform {
+
+using namespace wave_calls;
 
 namespace {
 constexpr uint32_t kBytesPerSample = sizeof(int16_t);
@@ -249,38 +252,16 @@ WaveInStream *StreamOf(HWAVEIN handle)
     return handle && handle->magic == kHandleMagic ? &handle->stream : nullptr;
 }
 
-bool HeaderArgumentsValid(const WAVEHDR *header, uint32_t headerSize)
-{
-    return header && headerSize >= sizeof(WAVEHDR);
-}
-
-// Back ends start threads and allocate: a failure there becomes a result, never an exception.
-template <typename Call> MMRESULT Guarded(Call call)
-{
-    try {
-        return call();
-    } catch (const std::bad_alloc &) {
-        return MMSYSERR_NOMEM;
-    } catch (...) {
-        return MMSYSERR_ERROR;
-    }
-}
-
 } // namespace
 
 MMRESULT waveInOpen(HWAVEIN *handle, uint32_t deviceId, const WAVEFORMATEX *format,
                     uintptr_t callback, uintptr_t instance, uint32_t openFlags)
 {
     return Guarded([&]() -> MMRESULT {
-        if (!handle || !format)
-            return MMSYSERR_INVALPARAM;
-        if (openFlags != CALLBACK_NULL || callback != 0 || instance != 0)
-            return MMSYSERR_INVALFLAG;
-        if (deviceId != WAVE_MAPPER && deviceId != 0)
-            return MMSYSERR_BADDEVICEID;
-        if (!IsSupportedFormat(*format))
-            return WAVERR_BADFORMAT;
-        MMRESULT result = MMSYSERR_ERROR;
+        MMRESULT result = CheckOpenArguments(handle, deviceId, format, callback, instance, openFlags);
+        if (result != MMSYSERR_NOERROR)
+            return result;
+        result = MMSYSERR_ERROR;
         std::unique_ptr<CaptureBackend> backend =
             OpenCaptureBackend(SelectedWaveDevice(WaveDirection::Capture), *format, &result);
         if (!backend)
@@ -295,65 +276,37 @@ MMRESULT waveInOpen(HWAVEIN *handle, uint32_t deviceId, const WAVEFORMATEX *form
 
 MMRESULT waveInClose(HWAVEIN handle)
 {
-    return Guarded([&]() -> MMRESULT {
-        WaveInStream *stream = StreamOf(handle);
-        if (!stream)
-            return MMSYSERR_INVALHANDLE;
-        MMRESULT result = stream->PrepareClose();
-        if (result != MMSYSERR_NOERROR)
-            return result;
-        handle->magic = 0;
-        delete handle;
-        return MMSYSERR_NOERROR;
-    });
+    return CloseDevice(handle, StreamOf(handle));
 }
 
 MMRESULT waveInPrepareHeader(HWAVEIN handle, WAVEHDR *header, uint32_t headerSize)
 {
-    WaveInStream *stream = StreamOf(handle);
-    if (!stream)
-        return MMSYSERR_INVALHANDLE;
-    return HeaderArgumentsValid(header, headerSize) ? stream->Prepare(header) : MMSYSERR_INVALPARAM;
+    return OnBlock(StreamOf(handle), header, headerSize, &WaveInStream::Prepare);
 }
 
 MMRESULT waveInUnprepareHeader(HWAVEIN handle, WAVEHDR *header, uint32_t headerSize)
 {
-    WaveInStream *stream = StreamOf(handle);
-    if (!stream)
-        return MMSYSERR_INVALHANDLE;
-    return HeaderArgumentsValid(header, headerSize) ? stream->Unprepare(header) : MMSYSERR_INVALPARAM;
+    return OnBlock(StreamOf(handle), header, headerSize, &WaveInStream::Unprepare);
 }
 
 MMRESULT waveInAddBuffer(HWAVEIN handle, WAVEHDR *header, uint32_t headerSize)
 {
-    WaveInStream *stream = StreamOf(handle);
-    if (!stream)
-        return MMSYSERR_INVALHANDLE;
-    return HeaderArgumentsValid(header, headerSize) ? stream->AddBuffer(header) : MMSYSERR_INVALPARAM;
+    return OnBlock(StreamOf(handle), header, headerSize, &WaveInStream::AddBuffer);
 }
 
 MMRESULT waveInStart(HWAVEIN handle)
 {
-    return Guarded([&]() -> MMRESULT {
-        WaveInStream *stream = StreamOf(handle);
-        return stream ? stream->Start() : MMSYSERR_INVALHANDLE;
-    });
+    return OnStream(StreamOf(handle), &WaveInStream::Start);
 }
 
 MMRESULT waveInStop(HWAVEIN handle)
 {
-    return Guarded([&]() -> MMRESULT {
-        WaveInStream *stream = StreamOf(handle);
-        return stream ? stream->Stop() : MMSYSERR_INVALHANDLE;
-    });
+    return OnStream(StreamOf(handle), &WaveInStream::Stop);
 }
 
 MMRESULT waveInReset(HWAVEIN handle)
 {
-    return Guarded([&]() -> MMRESULT {
-        WaveInStream *stream = StreamOf(handle);
-        return stream ? stream->Reset() : MMSYSERR_INVALHANDLE;
-    });
+    return OnStream(StreamOf(handle), &WaveInStream::Reset);
 }
 
 } // namespace orvo::platform

@@ -3,9 +3,12 @@
 #include <cstring>
 #include <new>
 
+#include "platform/core/wave_calls.h"
 #include "platform/wave_stream.h"
 
 namespace orvo::platform {
+
+using namespace wave_calls;
 
 namespace {
 constexpr uint32_t kBytesPerSample = sizeof(int16_t);
@@ -168,38 +171,16 @@ WaveOutStream *StreamOf(HWAVEOUT handle)
     return handle && handle->magic == kHandleMagic ? &handle->stream : nullptr;
 }
 
-bool HeaderArgumentsValid(const WAVEHDR *header, uint32_t headerSize)
-{
-    return header && headerSize >= sizeof(WAVEHDR);
-}
-
-// Back ends start threads and allocate: a failure there becomes a result, never an exception.
-template <typename Call> MMRESULT Guarded(Call call)
-{
-    try {
-        return call();
-    } catch (const std::bad_alloc &) {
-        return MMSYSERR_NOMEM;
-    } catch (...) {
-        return MMSYSERR_ERROR;
-    }
-}
-
 } // namespace
 
 MMRESULT waveOutOpen(HWAVEOUT *handle, uint32_t deviceId, const WAVEFORMATEX *format,
                      uintptr_t callback, uintptr_t instance, uint32_t openFlags)
 {
     return Guarded([&]() -> MMRESULT {
-        if (!handle || !format)
-            return MMSYSERR_INVALPARAM;
-        if (openFlags != CALLBACK_NULL || callback != 0 || instance != 0)
-            return MMSYSERR_INVALFLAG;
-        if (deviceId != WAVE_MAPPER && deviceId != 0)
-            return MMSYSERR_BADDEVICEID;
-        if (!IsSupportedFormat(*format))
-            return WAVERR_BADFORMAT;
-        MMRESULT result = MMSYSERR_ERROR;
+        MMRESULT result = CheckOpenArguments(handle, deviceId, format, callback, instance, openFlags);
+        if (result != MMSYSERR_NOERROR)
+            return result;
+        result = MMSYSERR_ERROR;
         std::unique_ptr<PlaybackBackend> backend =
             OpenPlaybackBackend(SelectedWaveDevice(WaveDirection::Playback), *format, &result);
         if (!backend)
@@ -215,65 +196,37 @@ MMRESULT waveOutOpen(HWAVEOUT *handle, uint32_t deviceId, const WAVEFORMATEX *fo
 
 MMRESULT waveOutClose(HWAVEOUT handle)
 {
-    return Guarded([&]() -> MMRESULT {
-        WaveOutStream *stream = StreamOf(handle);
-        if (!stream)
-            return MMSYSERR_INVALHANDLE;
-        MMRESULT result = stream->PrepareClose();
-        if (result != MMSYSERR_NOERROR)
-            return result;
-        handle->magic = 0;
-        delete handle;
-        return MMSYSERR_NOERROR;
-    });
+    return CloseDevice(handle, StreamOf(handle));
 }
 
 MMRESULT waveOutPrepareHeader(HWAVEOUT handle, WAVEHDR *header, uint32_t headerSize)
 {
-    WaveOutStream *stream = StreamOf(handle);
-    if (!stream)
-        return MMSYSERR_INVALHANDLE;
-    return HeaderArgumentsValid(header, headerSize) ? stream->Prepare(header) : MMSYSERR_INVALPARAM;
+    return OnBlock(StreamOf(handle), header, headerSize, &WaveOutStream::Prepare);
 }
 
 MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR *header, uint32_t headerSize)
 {
-    WaveOutStream *stream = StreamOf(handle);
-    if (!stream)
-        return MMSYSERR_INVALHANDLE;
-    return HeaderArgumentsValid(header, headerSize) ? stream->Unprepare(header) : MMSYSERR_INVALPARAM;
+    return OnBlock(StreamOf(handle), header, headerSize, &WaveOutStream::Unprepare);
 }
 
 MMRESULT waveOutWrite(HWAVEOUT handle, WAVEHDR *header, uint32_t headerSize)
 {
-    WaveOutStream *stream = StreamOf(handle);
-    if (!stream)
-        return MMSYSERR_INVALHANDLE;
-    return HeaderArgumentsValid(header, headerSize) ? stream->Write(header) : MMSYSERR_INVALPARAM;
+    return OnBlock(StreamOf(handle), header, headerSize, &WaveOutStream::Write);
 }
 
 MMRESULT waveOutPause(HWAVEOUT handle)
 {
-    return Guarded([&]() -> MMRESULT {
-        WaveOutStream *stream = StreamOf(handle);
-        return stream ? stream->Pause() : MMSYSERR_INVALHANDLE;
-    });
+    return OnStream(StreamOf(handle), &WaveOutStream::Pause);
 }
 
 MMRESULT waveOutRestart(HWAVEOUT handle)
 {
-    return Guarded([&]() -> MMRESULT {
-        WaveOutStream *stream = StreamOf(handle);
-        return stream ? stream->Restart() : MMSYSERR_INVALHANDLE;
-    });
+    return OnStream(StreamOf(handle), &WaveOutStream::Restart);
 }
 
 MMRESULT waveOutReset(HWAVEOUT handle)
 {
-    return Guarded([&]() -> MMRESULT {
-        WaveOutStream *stream = StreamOf(handle);
-        return stream ? stream->Reset() : MMSYSERR_INVALHANDLE;
-    });
+    return OnStream(StreamOf(handle), &WaveOutStream::Reset);
 }
 
 } // namespace orvo::platform
