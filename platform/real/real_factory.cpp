@@ -6,18 +6,6 @@
 #include "platform/wave_stream.h"
 
 namespace orvo::platform {
-namespace {
-
-bool IsWavFileName(const std::string &name, std::string *path)
-{
-    constexpr size_t kPrefixLength = sizeof(kWavFilePrefix) - 1;
-    if (name.compare(0, kPrefixLength, kWavFilePrefix) != 0)
-        return false;
-    *path = name.substr(kPrefixLength);
-    return true;
-}
-
-} // namespace
 
 std::unique_ptr<CaptureBackend> OpenCaptureBackend(const std::string &name,
                                                    const WAVEFORMATEX &format, MMRESULT *result)

@@ -146,4 +146,13 @@ std::unique_ptr<PlaybackBackend> OpenWavFilePlayback(const std::string &path,
     return device;
 }
 
+bool IsWavFileName(const std::string &name, std::string *path)
+{
+    constexpr size_t kPrefixLength = sizeof(kWavFilePrefix) - 1;
+    if (name.compare(0, kPrefixLength, kWavFilePrefix) != 0)
+        return false;
+    *path = name.substr(kPrefixLength);
+    return true;
+}
+
 } // namespace orvo::platform

@@ -10,6 +10,9 @@
 
 namespace orvo::platform {
 
+// True for a device name of the form "wav:PATH", with PATH stored in `path`.
+bool IsWavFileName(const std::string &name, std::string *path);
+
 // Capture: the file must be 16-bit PCM, mono, 8000 Hz (else WAVERR_BADFORMAT); a missing or
 // unreadable file gives MMSYSERR_BADDEVICEID. After the end of the file the device captures silence.
 std::unique_ptr<CaptureBackend> OpenWavFileCapture(const std::string &path,
