@@ -24,9 +24,9 @@ std::string ParseError(const std::vector<uint8_t> &bytes)
 
 WavSpec With(const std::function<void(WavSpec &)> &change)
 {
-    WavSpec spec;
-    change(spec);
-    return spec;
+    WavSpec layout;
+    change(layout);
+    return layout;
 }
 
 struct RefusalCase {
@@ -102,17 +102,17 @@ TEST(WavFile, RefusesWhatIsNotVoicePcmWithAPreciseMessage)
 TEST(WavFile, AcceptsVoicePcmAroundOtherChunks)
 {
     const std::vector<int16_t> expected = {1, 32767, -32768};
-    const WavSpec spec;
+    const WavSpec layout;
     struct AcceptCase {
         const char *name;
         std::vector<uint8_t> file;
     };
-    std::vector<uint8_t> trailing = BuildWav(spec);
+    std::vector<uint8_t> trailing = BuildWav(layout);
     trailing.insert(trailing.end(), {9, 9, 9}); // bytes after the RIFF form are not ours
     const std::vector<AcceptCase> cases = {
-        {"canonical", BuildWav(spec)},
-        {"odd chunks padded", BuildRiff({{"LIST", {1, 2, 3}}, {"fmt ", FmtBody(spec)}, {"junk", {7}}, {"data", spec.data}})},
-        {"unpadded odd last chunk", BuildRiff({{"fmt ", FmtBody(spec)}, {"data", spec.data}, {"note", {1}}}, -1, "RIFF",
+        {"canonical", BuildWav(layout)},
+        {"odd chunks padded", BuildRiff({{"LIST", {1, 2, 3}}, {"fmt ", FmtBody(layout)}, {"junk", {7}}, {"data", layout.data}})},
+        {"unpadded odd last chunk", BuildRiff({{"fmt ", FmtBody(layout)}, {"data", layout.data}, {"note", {1}}}, -1, "RIFF",
                                               "WAVE", false)},
         {"longer fmt", BuildWav(With([](WavSpec &s) { s.fmt_size = 18; }))},
         {"trailing bytes", trailing},

@@ -9,8 +9,8 @@ namespace {
 
 const OptionSpec *FindSpec(const std::vector<OptionSpec> &specs, const std::string &name)
 {
-    for (const OptionSpec &spec : specs)
-        if (spec.name == name) return &spec;
+    for (const OptionSpec &option : specs)
+        if (option.name == name) return &option;
     return nullptr;
 }
 
@@ -44,8 +44,8 @@ bool ParseArgs(const std::vector<std::string> &args, const std::vector<OptionSpe
         }
         const size_t equals = arg.find('=');
         const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-        const OptionSpec *spec = FindSpec(specs, name);
-        if (!spec) {
+        const OptionSpec *option = FindSpec(specs, name);
+        if (!option) {
             *error = "unknown option --" + name;
             return false;
         }
@@ -54,7 +54,7 @@ bool ParseArgs(const std::vector<std::string> &args, const std::vector<OptionSpe
             return false;
         }
         std::string value;
-        if (spec->takes_value) {
+        if (option->takes_value) {
             if (equals != std::string::npos) {
                 value = arg.substr(equals + 1);
             } else if (i + 1 < args.size()) {
