@@ -152,36 +152,79 @@ __attribute__((noinline, cold)) int32_t PoleUpdateExact(__m256i *coef, int32_t p
     return a2p;
 }
 
-// Quantizer rows for the AVX2 coder, one per sign of the difference, indexed like the portable
-// coder's table by dl - (y >> 2) + kDlnOffset. Each entry carries everything the step needs from
-// the quantizer: the code, the sign of DQ, whether the magnitude is non-zero (only magnitude
-// index 0 of the 3- to 5-bit codes reconstructs 0: its DQLN is minus infinity, every other DQLN
-// plus y >> 2 is positive), the magnitude index and DQLN.
+// Reconstruction by DQ sign and dql: slots [0, kDqlSlots) hold a positive DQ, the next
+// kDqlSlots a negative one, each at dql + kDqlOffset. An entry holds DQ as a signed 16-bit value in
+// the low half and its floating form with the sign in the high half; every negative dql gives a
+// magnitude of 0. Covers DQLN from kDqlnFloor to 566 plus y >> 2 from 136 to 1280, the range of
+// every reachable state.
+constexpr int32_t kDqlOffset = -(kDqlnFloor + (kYuMin >> 2));
+constexpr int32_t kDqlSlots = kDqlOffset + 566 + (kYuMax >> 2) + 1;
+
+constexpr std::array<uint32_t, 2 * kDqlSlots> MakeReconstructTable()
+{
+    std::array<uint32_t, 2 * kDqlSlots> table{};
+    for (int32_t sign = 0; sign < 2; ++sign) {
+        for (int32_t slot = 0; slot < kDqlSlots; ++slot) {
+            const int32_t dql = slot - kDqlOffset;
+            int32_t mag = 0;
+            if (dql >= 0) {
+                const int32_t dex = (dql >> 7) & 15;
+                const int32_t dqt = 128 + (dql & 127);
+                mag = (dqt << 7) >> (14 - dex);
+            }
+            int32_t e = 0;
+            while ((mag >> e) != 0)
+                ++e;
+            const int32_t floating = (sign << 10) + (e << 6) + (((mag << 6) >> e) | kFloatZero);
+            const auto signedMag = static_cast<uint16_t>(sign ? -mag : mag);
+            table[static_cast<std::size_t>(sign * kDqlSlots + slot)] =
+                signedMag | (static_cast<uint32_t>(floating) << 16);
+        }
+    }
+    return table;
+}
+
+constexpr std::array<uint32_t, 2 * kDqlSlots> kReconstruct = MakeReconstructTable();
+
+// Where a magnitude index and DQ sign start in kReconstruct; y >> 2 is added to find the entry.
+constexpr int32_t ReconstructBase(int32_t dqln, int32_t sign)
+{
+    return (dqln < kDqlnFloor ? kDqlnFloor : dqln) + kDqlOffset + sign * kDqlSlots;
+}
+
+// Quantizer rows for the AVX2 coder, one per sign of the difference, indexed by
+// dl - (y >> 2) + kRowOffset. Each entry carries everything the step needs from the quantizer:
+// the code, the sign of DQ, whether the magnitude is non-zero (only magnitude index 0 of the 3- to
+// 5-bit codes reconstructs 0: its DQLN is minus infinity, every other DQLN plus y >> 2 is
+// positive), the magnitude index and where its reconstruction starts. The rows reach 128 below
+// the smallest dl - (y >> 2), for the step's way of reading dl (a zero magnitude reads -128,
+// which quantizes like 0).
 constexpr int32_t kEntryCodeMask = 31;
 constexpr int32_t kEntrySignShift = 5;
 constexpr int32_t kEntryStepBit = 1 << 6;
 constexpr int32_t kEntryIndexShift = 8;
-constexpr int32_t kEntryDqlnShift = 16;
+constexpr int32_t kEntryReconstructShift = 16;
+constexpr int32_t kRowOffset = kDlnOffset + 128;
+constexpr int32_t kRowSpan = 1920 + kRowOffset;
 
 template <int Bits>
-constexpr std::array<int32_t, 2 * kDlnSpan> MakeSignedQuantizerRows()
+constexpr std::array<int32_t, 2 * kRowSpan> MakeSignedQuantizerRows()
 {
-    std::array<int32_t, 2 * kDlnSpan> rows{};
+    std::array<int32_t, 2 * kRowSpan> rows{};
     const RateTable &t = TableFor(Bits);
     constexpr int32_t kAll = (1 << Bits) - 1;
     for (int negative = 0; negative < 2; ++negative) {
-        for (int32_t i = 0; i < kDlnSpan; ++i) {
-            const int32_t dln = i - kDlnOffset;
+        for (int32_t i = 0; i < kRowSpan; ++i) {
+            const int32_t dln = i - kRowOffset;
             int32_t k = 0;
             while (t.levels[k] <= dln)
                 ++k;
             const bool zero = Bits > 2 && k == 0;
             const int32_t sign = (negative || zero) ? 1 : 0;
             const int32_t code = negative ? kAll - k : (zero ? kAll : k);
-            rows[static_cast<std::size_t>(negative * kDlnSpan + i)] =
-                (t.dqln[k] < kDqlnFloor ? kDqlnFloor : t.dqln[k]) * (1 << kEntryDqlnShift) +
-                (k << kEntryIndexShift) + (zero ? 0 : kEntryStepBit) +
-                (sign << kEntrySignShift) + code;
+            rows[static_cast<std::size_t>(negative * kRowSpan + i)] =
+                ReconstructBase(t.dqln[k], sign) * (1 << kEntryReconstructShift) + (k << kEntryIndexShift) +
+                (zero ? 0 : kEntryStepBit) + (sign << kEntrySignShift) + code;
         }
     }
     return rows;
@@ -189,37 +232,28 @@ constexpr std::array<int32_t, 2 * kDlnSpan> MakeSignedQuantizerRows()
 
 template <int Bits>
 struct SignedQuantizerRows {
-    static constexpr std::array<int32_t, 2 * kDlnSpan> kEntries = MakeSignedQuantizerRows<Bits>();
+    static constexpr std::array<int32_t, 2 * kRowSpan> kEntries = MakeSignedQuantizerRows<Bits>();
 };
 
-// Inverse quantizer output by dql + kDqlOffset: the magnitude of DQ in the low half and its
-// floating form without the sign in the high half; every negative dql gives magnitude 0. Covers
-// DQLN from kDqlnFloor to 566 plus y >> 2 from 136 to 1280, the range of every reachable state.
-constexpr int32_t kDqlOffset = -(kDqlnFloor + (kYuMin >> 2));
-constexpr int32_t kDqlSlots = kDqlOffset + 566 + (kYuMax >> 2) + 1;
-
-constexpr std::array<uint32_t, kDqlSlots> MakeReconstructTable()
+// The decoder's view of a code: its reconstruction start, as in the quantizer rows.
+template <int Bits>
+constexpr std::array<int32_t, (1 << Bits)> MakeCodeReconstructBases()
 {
-    std::array<uint32_t, kDqlSlots> table{};
-    for (int32_t slot = 0; slot < kDqlSlots; ++slot) {
-        const int32_t dql = slot - kDqlOffset;
-        if (dql < 0) {
-            table[static_cast<std::size_t>(slot)] = static_cast<uint32_t>(kFloatZero) << 16;
-            continue;
-        }
-        const int32_t dex = (dql >> 7) & 15;
-        const int32_t dqt = 128 + (dql & 127);
-        const int32_t mag = (dqt << 7) >> (14 - dex);
-        int32_t e = 0;
-        while ((mag >> e) != 0)
-            ++e;
-        const int32_t floating = (e << 6) + (((mag << 6) >> e) | kFloatZero);
-        table[static_cast<std::size_t>(slot)] = static_cast<uint32_t>(mag) | (static_cast<uint32_t>(floating) << 16);
+    std::array<int32_t, (1 << Bits)> bases{};
+    const RateTable &t = TableFor(Bits);
+    constexpr int32_t kAll = (1 << Bits) - 1;
+    for (int32_t code = 0; code <= kAll; ++code) {
+        const int32_t sign = code >> (Bits - 1);
+        const int32_t index = sign ? kAll - code : code;
+        bases[static_cast<std::size_t>(code)] = ReconstructBase(t.dqln[index], sign);
     }
-    return table;
+    return bases;
 }
 
-constexpr std::array<uint32_t, kDqlSlots> kReconstruct = MakeReconstructTable();
+template <int Bits>
+struct CodeReconstructBases {
+    static constexpr std::array<int32_t, (1 << Bits)> kBases = MakeCodeReconstructBases<Bits>();
+};
 
 template <int Bits>
 class Avx2Coder {
@@ -381,17 +415,20 @@ private:
             const int32_t d = (static_cast<int16_t>(value) >> 2) - se;
             const int32_t ds = d >> 31;
             const int32_t m = ((d ^ ds) - ds) & kDqMagnitudeMask;
-            // dl: the exponent (bit length - 1) and the seven bits after the leading one, taken by
-            // shifting the leading one to bit 31 (m = 0 and 1 both give 0).
-            const int32_t leading = static_cast<int32_t>(_lzcnt_u32(static_cast<uint32_t>(m) | 1u));
-            const int32_t dl = ((31 - leading) << 7) +
-                               static_cast<int32_t>(((static_cast<uint32_t>(m) << leading) >> 24) & 127);
+            // dl = 128 * (bit length - 1) plus the seven bits after the leading one, taken by
+            // shifting the leading one to bit 31: with top8 the eight bits from the leading one
+            // (128..255), dl = 3840 + top8 - 128 * leading. A zero magnitude reads -128 there,
+            // which the rows quantize like 0.
+            const uint32_t leading = _lzcnt_u32(static_cast<uint32_t>(m) | 1u);
+            const int32_t top8 = static_cast<int32_t>((static_cast<uint32_t>(m) << leading) >> 24);
             if constexpr (Bits == 2) {
                 // One decision level: both possible reconstructions are looked up before the
                 // difference is known, and a comparison picks one.
                 constexpr const RateTable &t = TableFor(Bits);
-                const uint32_t small = kReconstruct[static_cast<std::size_t>(t.dqln[0] + y2 + kDqlOffset)];
-                const uint32_t large = kReconstruct[static_cast<std::size_t>(t.dqln[1] + y2 + kDqlOffset)];
+                const int32_t dl = 3840 + top8 - static_cast<int32_t>(leading << 7);
+                const std::size_t sign = static_cast<std::size_t>(ds & kDqlSlots);
+                const uint32_t small = kReconstruct[sign + static_cast<std::size_t>(ReconstructBase(t.dqln[0], 0) + y2)];
+                const uint32_t large = kReconstruct[sign + static_cast<std::size_t>(ReconstructBase(t.dqln[1], 0) + y2)];
                 index = dl >= t.levels[0] + y2 ? 1 : 0;
                 reconstructed = index ? large : small;
                 dqSign = ds & 1;
@@ -399,31 +436,31 @@ private:
                 step = kUpbStep;
             } else {
                 const int32_t *row =
-                    SignedQuantizerRows<Bits>::kEntries.data() + (ds & kDlnSpan) + kDlnOffset - y2;
-                const int32_t quantized = row[dl];
+                    SignedQuantizerRows<Bits>::kEntries.data() + (ds & kRowSpan) + kRowOffset + 3840 - y2;
+                const int32_t quantized = row[top8 - static_cast<int32_t>(leading << 7)];
                 code = quantized & kEntryCodeMask;
                 dqSign = (quantized >> kEntrySignShift) & 1;
                 step = (quantized & kEntryStepBit) * (kUpbStep / kEntryStepBit);
                 index = (quantized >> kEntryIndexShift) & 15;
-                reconstructed =
-                    kReconstruct[static_cast<std::size_t>((quantized >> kEntryDqlnShift) + y2 + kDqlOffset)];
+                reconstructed = kReconstruct[(static_cast<uint32_t>(quantized) >> kEntryReconstructShift) +
+                                             static_cast<uint32_t>(y2)];
             }
         } else {
             code = value & kAll;
             dqSign = code >> (Bits - 1);
             index = (code ^ -dqSign) & kAll;
             step = (Bits == 2 || index != 0) ? kUpbStep : 0; // see the quantizer rows
-            reconstructed = kReconstruct[static_cast<std::size_t>(adapt[index].dqln + y2 + kDqlOffset)];
+            reconstructed = kReconstruct[static_cast<std::size_t>(CodeReconstructBases<Bits>::kBases[code] + y2)];
         }
         const AdaptEntry &entry = adapt[index];
-        const int32_t mag = static_cast<int32_t>(reconstructed & 0xFFFF);
-        const int32_t dq0 = static_cast<int32_t>(reconstructed >> 16) | (dqSign << 10);
+        const int32_t dqs = static_cast<int16_t>(reconstructed & 0xFFFF);
+        const int32_t mag = dqs < 0 ? -dqs : dqs;
+        const int32_t dq0 = static_cast<int32_t>(reconstructed >> 16);
 
         // 5. Transition: only when a tone was detected.
         const bool tr = mag > (td_ != 0 ? dqthr : INT32_MAX);
 
         // 6. Reconstruction and predictor update.
-        const int32_t dqs = (mag ^ -dqSign) + dqSign;
         const int32_t dqsez = sez + dqs;
         const int32_t sr = se + dqs;
         // Within +-32767, bit 15 of sr is its sign and the magnitude its absolute value; beyond,
