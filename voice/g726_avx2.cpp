@@ -130,6 +130,13 @@ inline const VectorConstants *Launder(const VectorConstants *p)
     return p;
 }
 
+// Makes the compiler form a row pointer as it stands, instead of folding its terms into the index.
+inline const int32_t *LaunderRow(const int32_t *p)
+{
+    __asm__("" : "+r"(p));
+    return p;
+}
+
 // The exact pole update for a pk0 outside {0, -1} (DQSEZ beyond the 16-bit range): takes A1, A2
 // from lanes 0 and 1 of `coef` and pk1, pk2 from lane 0 of their vectors, writes the new A1, A2
 // back and returns A2. Out of line and with no pointer to the coder, so that the coder's state
@@ -414,18 +421,18 @@ private:
         if constexpr (Encode) {
             const int32_t d = (static_cast<int16_t>(value) >> 2) - se;
             const int32_t ds = d >> 31;
-            const int32_t m = ((d ^ ds) - ds) & kDqMagnitudeMask;
+            const int32_t m = (d < 0 ? -d : d) & kDqMagnitudeMask;
             // dl = 128 * (bit length - 1) plus the seven bits after the leading one, taken by
             // shifting the leading one to bit 31: with top8 the eight bits from the leading one
             // (128..255), dl = 3840 + top8 - 128 * leading. A zero magnitude reads -128 there,
             // which the rows quantize like 0.
             const uint32_t leading = _lzcnt_u32(static_cast<uint32_t>(m) | 1u);
-            const int32_t top8 = static_cast<int32_t>((static_cast<uint32_t>(m) << leading) >> 24);
+            const auto top8 = static_cast<int64_t>((static_cast<uint32_t>(m) << leading) >> 24);
             if constexpr (Bits == 2) {
                 // One decision level: both possible reconstructions are looked up before the
                 // difference is known, and a comparison picks one.
                 constexpr const RateTable &t = TableFor(Bits);
-                const int32_t dl = 3840 + top8 - static_cast<int32_t>(leading << 7);
+                const int32_t dl = 3840 + static_cast<int32_t>(top8) - static_cast<int32_t>(leading << 7);
                 const std::size_t sign = static_cast<std::size_t>(ds & kDqlSlots);
                 const uint32_t small = kReconstruct[sign + static_cast<std::size_t>(ReconstructBase(t.dqln[0], 0) + y2)];
                 const uint32_t large = kReconstruct[sign + static_cast<std::size_t>(ReconstructBase(t.dqln[1], 0) + y2)];
@@ -435,9 +442,10 @@ private:
                 code = (index ^ ds) & kAll; // 3 - index for a negative difference
                 step = kUpbStep;
             } else {
-                const int32_t *row =
-                    SignedQuantizerRows<Bits>::kEntries.data() + (ds & kRowSpan) + kRowOffset + 3840 - y2;
-                const int32_t quantized = row[top8 - static_cast<int32_t>(leading << 7)];
+                // The row is addressed while the leading zeros are counted.
+                const int32_t *row = LaunderRow(SignedQuantizerRows<Bits>::kEntries.data() + (ds & kRowSpan) +
+                                                 kRowOffset + 3840 - y2);
+                const int32_t quantized = row[top8 - static_cast<int64_t>(leading << 7)];
                 code = quantized & kEntryCodeMask;
                 dqSign = (quantized >> kEntrySignShift) & 1;
                 step = (quantized & kEntryStepBit) * (kUpbStep / kEntryStepBit);
