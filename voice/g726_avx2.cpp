@@ -60,7 +60,8 @@ inline int32_t FloatOf15Fast(int32_t sign, int32_t m)
 // Lane layout of the predictor vectors: lanes 0 and 1 hold the pole predictor (A1, A2 with SR1,
 // SR2), lanes 2 to 7 the zero predictor (B1..B6 with DQ1..DQ6).
 constexpr int kPoleLanes = 0x03;    // blend mask of lanes 0 and 1
-constexpr int kNewValueLanes = 0x05; // lanes 0 (SR1) and 2 (DQ1) take the new values
+constexpr int kNewSignalLane = 0x01;     // lane 0 takes the new SR1
+constexpr int kNewDifferenceLane = 0x04; // lane 2 takes the new DQ1
 constexpr int32_t kTdThreshold = -11776;
 
 // Vector constants, read through a pointer the compiler cannot see through (see Launder), so that
@@ -417,7 +418,7 @@ private:
         int32_t index;
         int32_t dqSign;
         int32_t step;
-        uint32_t reconstructed;
+        const uint32_t *reconstructedAt; // the reconstruction entry, read both as a scalar and into every lane
         if constexpr (Encode) {
             const int32_t d = (static_cast<int16_t>(value) >> 2) - se;
             const int32_t ds = d >> 31;
@@ -434,10 +435,10 @@ private:
                 constexpr const RateTable &t = TableFor(Bits);
                 const int32_t dl = 3840 + static_cast<int32_t>(top8) - static_cast<int32_t>(leading << 7);
                 const std::size_t sign = static_cast<std::size_t>(ds & kDqlSlots);
-                const uint32_t small = kReconstruct[sign + static_cast<std::size_t>(ReconstructBase(t.dqln[0], 0) + y2)];
-                const uint32_t large = kReconstruct[sign + static_cast<std::size_t>(ReconstructBase(t.dqln[1], 0) + y2)];
+                const uint32_t *small = &kReconstruct[sign + static_cast<std::size_t>(ReconstructBase(t.dqln[0], 0) + y2)];
+                const uint32_t *large = &kReconstruct[sign + static_cast<std::size_t>(ReconstructBase(t.dqln[1], 0) + y2)];
                 index = dl >= t.levels[0] + y2 ? 1 : 0;
-                reconstructed = index ? large : small;
+                reconstructedAt = index ? large : small;
                 dqSign = ds & 1;
                 code = (index ^ ds) & kAll; // 3 - index for a negative difference
                 step = kUpbStep;
@@ -450,20 +451,26 @@ private:
                 dqSign = (quantized >> kEntrySignShift) & 1;
                 step = (quantized & kEntryStepBit) * (kUpbStep / kEntryStepBit);
                 index = (quantized >> kEntryIndexShift) & 15;
-                reconstructed = kReconstruct[(static_cast<uint32_t>(quantized) >> kEntryReconstructShift) +
-                                             static_cast<uint32_t>(y2)];
+                const auto *reconstruct = reinterpret_cast<const uint32_t *>(
+                    LaunderRow(reinterpret_cast<const int32_t *>(kReconstruct.data() + y2)));
+                reconstructedAt = reconstruct + (static_cast<uint64_t>(static_cast<uint32_t>(quantized)) >>
+                                                 kEntryReconstructShift);
             }
         } else {
             code = value & kAll;
             dqSign = code >> (Bits - 1);
             index = (code ^ -dqSign) & kAll;
             step = (Bits == 2 || index != 0) ? kUpbStep : 0; // see the quantizer rows
-            reconstructed = kReconstruct[static_cast<std::size_t>(CodeReconstructBases<Bits>::kBases[code] + y2)];
+            reconstructedAt = &kReconstruct[static_cast<std::size_t>(CodeReconstructBases<Bits>::kBases[code] + y2)];
         }
+        const uint32_t reconstructed = *reconstructedAt;
+        // The same entry in every lane (a broadcast load, no transfer from a scalar register):
+        // DQ in the low halves, its floating form in the high halves.
+        const __m256i reconstructedLanes =
+            _mm256_castps_si256(_mm256_broadcast_ss(reinterpret_cast<const float *>(reconstructedAt)));
         const AdaptEntry &entry = adapt[index];
         const int32_t dqs = static_cast<int16_t>(reconstructed & 0xFFFF);
         const int32_t mag = dqs < 0 ? -dqs : dqs;
-        const int32_t dq0 = static_cast<int32_t>(reconstructed >> 16);
 
         // 5. Transition: only when a tone was detected.
         const bool tr = mag > (td_ != 0 ? dqthr : INT32_MAX);
@@ -500,7 +507,8 @@ private:
             const __m256 ifNegative = _mm256_castsi256_ps(_mm256_shuffle_epi32(candidates, 0xEE));
             const __m256 ifZero =
                 _mm256_castsi256_ps(_mm256_castsi128_si256(_mm256_extracti128_si256(candidates, 1)));
-            const __m256i dqsezLanes = _mm256_set1_epi32(dqsez);
+            const __m256i dqsezLanes = _mm256_add_epi32(
+                _mm256_set1_epi32(sez), _mm256_srai_epi32(_mm256_slli_epi32(reconstructedLanes, 16), 16));
             const __m256 bySign = _mm256_blendv_ps(ifPositive, ifNegative, _mm256_castsi256_ps(dqsezLanes));
             const __m256i pole = _mm256_castps_si256(_mm256_blendv_ps(
                 bySign, ifZero, _mm256_castsi256_ps(_mm256_cmpeq_epi32(dqsezLanes, _mm256_setzero_si256()))));
@@ -527,11 +535,11 @@ private:
         }
         td_ = tdp;
         // SR2 takes SR1, DQ2..DQ6 take DQ1..DQ5; the new SR1 and DQ1 enter lanes 0 and 2.
+        // The difference is ready before the signal: it goes in first, the signal is inserted last.
         past_ = _mm256_blend_epi32(
-            _mm256_permutevar8x32_epi32(past_, Load(k->pastShift)),
-            // The difference is ready before the signal: it goes in first, the signal is inserted last.
-            _mm256_castsi128_si256(_mm_insert_epi32(_mm_shuffle_epi32(_mm_cvtsi32_si128(dq0), 0), sr1, 0)),
-            kNewValueLanes);
+            _mm256_blend_epi32(_mm256_permutevar8x32_epi32(past_, Load(k->pastShift)),
+                               _mm256_srli_epi32(reconstructedLanes, 16), kNewDifferenceLane),
+            _mm256_castsi128_si256(_mm_cvtsi32_si128(sr1)), kNewSignalLane);
 
         // 8. Adaptation speed control.
         dms_ += (entry.fShort - dms_) >> 5;
