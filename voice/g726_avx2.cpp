@@ -162,7 +162,8 @@ __attribute__((noinline, cold)) int32_t PoleUpdateExact(__m256i *coef, int32_t p
 
 // Reconstruction by DQ sign and dql: slots [0, kDqlSlots) hold a positive DQ, the next
 // kDqlSlots a negative one, each at dql + kDqlOffset. An entry holds DQ as a signed 16-bit value in
-// the low half and its floating form with the sign in the high half; every negative dql gives a
+// the high half and its floating form with the sign in the low half (so the entry can enter the
+// past values as it is: FMULT reads only the low eleven bits); every negative dql gives a
 // magnitude of 0. Covers DQLN from kDqlnFloor to 566 plus y >> 2 from 136 to 1280, the range of
 // every reachable state.
 constexpr int32_t kDqlOffset = -(kDqlnFloor + (kYuMin >> 2));
@@ -186,7 +187,7 @@ constexpr std::array<uint32_t, 2 * kDqlSlots> MakeReconstructTable()
             const int32_t floating = (sign << 10) + (e << 6) + (((mag << 6) >> e) | kFloatZero);
             const auto signedMag = static_cast<uint16_t>(sign ? -mag : mag);
             table[static_cast<std::size_t>(sign * kDqlSlots + slot)] =
-                signedMag | (static_cast<uint32_t>(floating) << 16);
+                (static_cast<uint32_t>(signedMag) << 16) | static_cast<uint32_t>(floating);
         }
     }
     return table;
@@ -282,7 +283,9 @@ public:
         alignas(32) int32_t coef[8];
         alignas(32) int32_t past[8];
         _mm256_store_si256(reinterpret_cast<__m256i *>(coef), coef_);
-        _mm256_store_si256(reinterpret_cast<__m256i *>(past), past_);
+        // DQ1..DQ6 carry their DQ above the floating form (see kReconstruct); only the form is kept.
+        _mm256_store_si256(reinterpret_cast<__m256i *>(past),
+                           _mm256_and_si256(past_, _mm256_setr_epi32(-1, -1, 0x7FF, 0x7FF, 0x7FF, 0x7FF, 0x7FF, 0x7FF)));
         s.a1 = coef[0];
         s.a2 = coef[1];
         s.b1 = coef[2];
@@ -469,7 +472,7 @@ private:
         const __m256i reconstructedLanes =
             _mm256_castps_si256(_mm256_broadcast_ss(reinterpret_cast<const float *>(reconstructedAt)));
         const AdaptEntry &entry = adapt[index];
-        const int32_t dqs = static_cast<int16_t>(reconstructed & 0xFFFF);
+        const int32_t dqs = static_cast<int32_t>(reconstructed) >> 16;
         const int32_t mag = dqs < 0 ? -dqs : dqs;
 
         // 5. Transition: only when a tone was detected.
@@ -508,7 +511,7 @@ private:
             const __m256 ifZero =
                 _mm256_castsi256_ps(_mm256_castsi128_si256(_mm256_extracti128_si256(candidates, 1)));
             const __m256i dqsezLanes = _mm256_add_epi32(
-                _mm256_set1_epi32(sez), _mm256_srai_epi32(_mm256_slli_epi32(reconstructedLanes, 16), 16));
+                _mm256_set1_epi32(sez), _mm256_srai_epi32(reconstructedLanes, 16));
             const __m256 bySign = _mm256_blendv_ps(ifPositive, ifNegative, _mm256_castsi256_ps(dqsezLanes));
             const __m256i pole = _mm256_castps_si256(_mm256_blendv_ps(
                 bySign, ifZero, _mm256_castsi256_ps(_mm256_cmpeq_epi32(dqsezLanes, _mm256_setzero_si256()))));
@@ -538,7 +541,7 @@ private:
         // The difference is ready before the signal: it goes in first, the signal is inserted last.
         past_ = _mm256_blend_epi32(
             _mm256_blend_epi32(_mm256_permutevar8x32_epi32(past_, Load(k->pastShift)),
-                               _mm256_srli_epi32(reconstructedLanes, 16), kNewDifferenceLane),
+                               reconstructedLanes, kNewDifferenceLane),
             _mm256_castsi128_si256(_mm_cvtsi32_si128(sr1)), kNewSignalLane);
 
         // 8. Adaptation speed control.
