@@ -48,13 +48,16 @@ inline T Min(T a, T b)
     return b < a ? b : a;
 }
 
-inline int32_t BitLength(int32_t m) { return 32 - static_cast<int32_t>(_lzcnt_u32(static_cast<uint32_t>(m))); }
 
 // Floating form of a magnitude below 2^15 with its sign (0 or 1).
+// The six bits from the leading one are taken by shifting it to bit 31 (a zero magnitude shifts
+// by 0 and gives 0); the exponent part adds the mantissa 32 of +-0 itself (leading = 32 only then).
 inline int32_t FloatOf15Fast(int32_t sign, int32_t m)
 {
-    const int32_t e = BitLength(m);
-    return (((m << 6) >> e) | kFloatZero) + ((sign << 10) | (e << 6));
+    const uint32_t leading = _lzcnt_u32(static_cast<uint32_t>(m));
+    const auto mant = static_cast<int32_t>((static_cast<uint32_t>(m) << (leading & 31)) >> 26);
+    const auto rest = static_cast<int32_t>((sign << 10) + ((32 - leading) << 6) + (leading & 32));
+    return mant + rest;
 }
 
 // Lane layout of the predictor vectors: lanes 0 and 1 hold the pole predictor (A1, A2 with SR1,
@@ -95,6 +98,9 @@ struct VectorConstants {
     Lanes zeroLaneSteps; // UPB step only on lanes 2..7
     Lanes tdThreshold;
     Lanes pastShift; // SR1 to SR2, DQ1..DQ5 to DQ2..DQ6
+    Lanes floatZeroAndRound; // 32 | 48 << 16
+    Lanes low6AndHigh;       // 63 | 0xFFFF << 16
+    Lanes highOne;           // 1 << 16
 };
 
 alignas(32) constexpr VectorConstants kVectorConstants = {
@@ -120,6 +126,9 @@ alignas(32) constexpr VectorConstants kVectorConstants = {
     {{0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
     Splat(kTdThreshold),
     {{0, 0, 2, 2, 3, 4, 5, 6}},
+    Splat(kFloatZero | (kMantissaRound << 16)),
+    Splat(static_cast<int32_t>(63u | 0xFFFF0000u)),
+    Splat(1 << 16),
 };
 
 inline __m256i Load(const Lanes &lanes) { return _mm256_load_si256(reinterpret_cast<const __m256i *>(lanes.v)); }
@@ -383,18 +392,15 @@ private:
         const __m256i asFloat = _mm256_castps_si256(_mm256_cvtepi32_ps(anMag));
         const __m256i anExp = _mm256_subs_epu16(_mm256_srli_epi32(asFloat, 23),
                                                 Load(k->floatBiasedOne));
-        const __m256i c63 = Load(k->low6);
+        // The mantissa product and its rounding term in one multiply-add of 16-bit pairs: the
+        // coefficient's mantissa with 48 above it, the past value's mantissa with 1 above it.
         const __m256i anMant = _mm256_and_si256(
-            _mm256_or_si256(_mm256_srli_epi32(asFloat, 18), Load(k->floatZero)), c63);
+            _mm256_or_si256(_mm256_srli_epi32(asFloat, 18), Load(k->floatZeroAndRound)), Load(k->low6AndHigh));
         const __m256i pastExp = _mm256_and_si256(_mm256_srli_epi32(past_, 6), Load(k->low4));
-        const __m256i pastMant = _mm256_and_si256(past_, c63);
+        const __m256i pastMant = _mm256_or_si256(_mm256_and_si256(past_, Load(k->low6)), Load(k->highOne));
         const __m256i pastSign = _mm256_slli_epi32(past_, kSignToBit31);
         const __m256i exp = _mm256_add_epi32(anExp, pastExp);
-        const __m256i mant = _mm256_slli_epi32(
-            _mm256_srli_epi32(_mm256_add_epi32(_mm256_mullo_epi16(pastMant, anMant),
-                                               Load(k->mantissaRound)),
-                              4),
-            11);
+        const __m256i mant = _mm256_slli_epi32(_mm256_srli_epi32(_mm256_madd_epi16(pastMant, anMant), 4), 11);
         const __m256i mag8 = _mm256_and_si256(
             _mm256_srlv_epi32(mant, _mm256_sub_epi32(Load(k->productShiftBase), exp)),
             Load(k->magnitudeMask));
