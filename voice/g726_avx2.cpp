@@ -48,7 +48,6 @@ inline T Min(T a, T b)
     return b < a ? b : a;
 }
 
-
 // Floating form of a magnitude below 2^15 with its sign (0 or 1).
 // The six bits from the leading one are taken by shifting it to bit 31 (a zero magnitude shifts
 // by 0 and gives 0); the exponent part adds the mantissa 32 of +-0 itself (leading = 32 only then).
