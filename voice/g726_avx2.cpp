@@ -94,7 +94,7 @@ struct VectorConstants {
     Lanes mantissaRound;
     Lanes productShiftBase;
     Lanes magnitudeMask;
-    Lanes zeroLaneSteps; // UPB step only on lanes 2..7
+    Lanes zeroLaneSteps; // the entry's UPB step bit, on lanes 2..7 only
     Lanes tdThreshold;
     Lanes pastShift; // SR1 to SR2, DQ1..DQ5 to DQ2..DQ6
     Lanes floatZeroAndRound; // 32 | 48 << 16
@@ -122,7 +122,7 @@ alignas(32) constexpr VectorConstants kVectorConstants = {
     Splat(kMantissaRound),
     Splat(kProductShiftBase),
     Splat(kDqMagnitudeMask),
-    {{0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
+    {{0, 0, kUpbStep, kUpbStep, kUpbStep, kUpbStep, kUpbStep, kUpbStep}}, // the entries carry the step at bit 7
     Splat(kTdThreshold),
     {{0, 0, 2, 2, 3, 4, 5, 6}},
     Splat(kFloatZero | (kMantissaRound << 16)),
@@ -174,7 +174,7 @@ __attribute__((noinline, cold)) int32_t PoleUpdateExact(__m256i *coef, int32_t p
 // past values as it is: FMULT reads only the low eleven bits); every negative dql gives a
 // magnitude of 0. Covers DQLN from kDqlnFloor to 566 plus y >> 2 from 136 to 1280, the range of
 // every reachable state.
-constexpr int32_t kDqlOffset = -(kDqlnFloor + (kYuMin >> 2));
+constexpr int32_t kDqlOffset = -kDqlnFloor; // every start (DQLN + offset) is then at least 0
 constexpr int32_t kDqlSlots = kDqlOffset + 566 + (kYuMax >> 2) + 1;
 
 constexpr std::array<uint32_t, 2 * kDqlSlots> MakeReconstructTable()
@@ -218,7 +218,8 @@ constexpr int32_t ReconstructBase(int32_t dqln, int32_t sign)
 // which quantizes like 0).
 constexpr int32_t kEntryCodeMask = 31;
 constexpr int32_t kEntrySignShift = 5;
-constexpr int32_t kEntryStepBit = 1 << 6;
+constexpr int32_t kEntryStepBit = kUpbStep; // bit 7: the UPB step itself, for a non-zero magnitude
+constexpr int32_t kEntrySignToBit31 = 31 - kEntrySignShift;
 constexpr int32_t kEntryIndexShift = 8;
 constexpr int32_t kEntryReconstructShift = 16;
 constexpr int32_t kRowOffset = kDlnOffset + 128;
@@ -252,24 +253,27 @@ struct SignedQuantizerRows {
     static constexpr std::array<int32_t, 2 * kRowSpan> kEntries = MakeSignedQuantizerRows<Bits>();
 };
 
-// The decoder's view of a code: its reconstruction start, as in the quantizer rows.
+// The decoder's view of a code: the entry the quantizer rows hold for it.
 template <int Bits>
-constexpr std::array<int32_t, (1 << Bits)> MakeCodeReconstructBases()
+constexpr std::array<int32_t, (1 << Bits)> MakeCodeEntries()
 {
-    std::array<int32_t, (1 << Bits)> bases{};
+    std::array<int32_t, (1 << Bits)> entries{};
     const RateTable &t = TableFor(Bits);
     constexpr int32_t kAll = (1 << Bits) - 1;
     for (int32_t code = 0; code <= kAll; ++code) {
         const int32_t sign = code >> (Bits - 1);
         const int32_t index = sign ? kAll - code : code;
-        bases[static_cast<std::size_t>(code)] = ReconstructBase(t.dqln[index], sign);
+        const bool zero = Bits > 2 && index == 0;
+        entries[static_cast<std::size_t>(code)] = ReconstructBase(t.dqln[index], sign) * (1 << kEntryReconstructShift) +
+                                                  (index << kEntryIndexShift) + (zero ? 0 : kEntryStepBit) +
+                                                  (sign << kEntrySignShift) + code;
     }
-    return bases;
+    return entries;
 }
 
 template <int Bits>
-struct CodeReconstructBases {
-    static constexpr std::array<int32_t, (1 << Bits)> kBases = MakeCodeReconstructBases<Bits>();
+struct CodeEntries {
+    static constexpr std::array<int32_t, (1 << Bits)> kEntries = MakeCodeEntries<Bits>();
 };
 
 template <int Bits>
@@ -422,11 +426,11 @@ private:
         // 3. Code, magnitude index, DQ sign, and (4.) the inverse quantizer's magnitude with its
         // floating form, from the reconstruction table. y >> 2 is within [136, 1280] (the limits
         // applied on loading), so DQLN + (y >> 2) stays in that table.
-        int32_t code;
-        int32_t index;
-        int32_t dqSign;
-        int32_t step;
-        const uint32_t *reconstructedAt; // the reconstruction entry, read both as a scalar and into every lane
+        // The quantizer's entry (see the rows) and the reconstruction entry, each read both as a
+        // scalar and, by a broadcast load, into every lane.
+        int32_t quantized;
+        __m256i quantizedLanes;
+        const uint32_t *reconstructedAt;
         if constexpr (Encode) {
             const int32_t d = (static_cast<int16_t>(value) >> 2) - se;
             const int32_t ds = d >> 31;
@@ -445,35 +449,36 @@ private:
                 const std::size_t sign = static_cast<std::size_t>(ds & kDqlSlots);
                 const uint32_t *small = &kReconstruct[sign + static_cast<std::size_t>(ReconstructBase(t.dqln[0], 0) + y2)];
                 const uint32_t *large = &kReconstruct[sign + static_cast<std::size_t>(ReconstructBase(t.dqln[1], 0) + y2)];
-                index = dl >= t.levels[0] + y2 ? 1 : 0;
-                reconstructedAt = index ? large : small;
-                dqSign = ds & 1;
-                code = (index ^ ds) & kAll; // 3 - index for a negative difference
-                step = kUpbStep;
+                const int32_t large1 = dl >= t.levels[0] + y2 ? 1 : 0;
+                reconstructedAt = large1 ? large : small;
+                // The fields of the rows' entry that the step reads: 3 - index for a negative
+                // difference, and the step is never 0.
+                quantized = (large1 << kEntryIndexShift) + kEntryStepBit + ((ds & 1) << kEntrySignShift) +
+                            ((large1 ^ ds) & kAll);
+                quantizedLanes = _mm256_set1_epi32(quantized);
             } else {
                 // The row is addressed while the leading zeros are counted.
                 const int32_t *row = LaunderRow(SignedQuantizerRows<Bits>::kEntries.data() + (ds & kRowSpan) +
                                                  kRowOffset + 3840 - y2);
-                const int32_t quantized = row[top8 - static_cast<int64_t>(leading << 7)];
-                code = quantized & kEntryCodeMask;
-                dqSign = (quantized >> kEntrySignShift) & 1;
-                step = (quantized & kEntryStepBit) * (kUpbStep / kEntryStepBit);
-                index = (quantized >> kEntryIndexShift) & 15;
+                const int32_t *quantizedAt = row + (top8 - static_cast<int64_t>(leading << 7));
+                quantized = *quantizedAt;
+                quantizedLanes = _mm256_castps_si256(_mm256_broadcast_ss(reinterpret_cast<const float *>(quantizedAt)));
                 const auto *reconstruct = reinterpret_cast<const uint32_t *>(
                     LaunderRow(reinterpret_cast<const int32_t *>(kReconstruct.data() + y2)));
                 reconstructedAt = reconstruct + (static_cast<uint64_t>(static_cast<uint32_t>(quantized)) >>
                                                  kEntryReconstructShift);
             }
         } else {
-            code = value & kAll;
-            dqSign = code >> (Bits - 1);
-            index = (code ^ -dqSign) & kAll;
-            step = (Bits == 2 || index != 0) ? kUpbStep : 0; // see the quantizer rows
-            reconstructedAt = &kReconstruct[static_cast<std::size_t>(CodeReconstructBases<Bits>::kBases[code] + y2)];
+            const int32_t *quantizedAt = &CodeEntries<Bits>::kEntries[static_cast<std::size_t>(value & kAll)];
+            quantized = *quantizedAt;
+            quantizedLanes = _mm256_castps_si256(_mm256_broadcast_ss(reinterpret_cast<const float *>(quantizedAt)));
+            reconstructedAt = &kReconstruct[(static_cast<uint32_t>(quantized) >> kEntryReconstructShift) +
+                                            static_cast<uint32_t>(y2)];
         }
+        const int32_t code = quantized & kEntryCodeMask;
+        const int32_t index = (quantized >> kEntryIndexShift) & 15;
         const uint32_t reconstructed = *reconstructedAt;
-        // The same entry in every lane (a broadcast load, no transfer from a scalar register):
-        // DQ in the low halves, its floating form in the high halves.
+        // DQ in the high halves, its floating form in the low halves.
         const __m256i reconstructedLanes =
             _mm256_castps_si256(_mm256_broadcast_ss(reinterpret_cast<const float *>(reconstructedAt)));
         const AdaptEntry &entry = adapt[index];
@@ -497,12 +502,10 @@ private:
         }
 
         // UPB on lanes 2..7: +-128 by the agreement of the signs, 0 for a zero difference.
-        const __m256i signAndStep = _mm256_set1_epi32(
-            static_cast<int32_t>((static_cast<uint32_t>(dqSign) << 31) | static_cast<uint32_t>(step)));
-        const __m256i laneStep = _mm256_and_si256(
-            signAndStep, Load(k->zeroLaneSteps));
+        const __m256i laneStep = _mm256_and_si256(quantizedLanes, Load(k->zeroLaneSteps));
         const __m256i u = _mm256_sign_epi32(
-            laneStep, _mm256_or_si256(_mm256_xor_si256(pastSign, signAndStep), one));
+            laneStep,
+            _mm256_or_si256(_mm256_xor_si256(pastSign, _mm256_slli_epi32(quantizedLanes, kEntrySignToBit31)), one));
         const __m256i zeroCoef =
             _mm256_add_epi32(_mm256_sub_epi32(coef_, _mm256_srai_epi32(coef_, kUpbShift)), u);
 
