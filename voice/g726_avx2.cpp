@@ -446,11 +446,13 @@ private:
                 // difference is known, and a comparison picks one.
                 constexpr const RateTable &t = TableFor(Bits);
                 const int32_t dl = 3840 + static_cast<int32_t>(top8) - static_cast<int32_t>(leading << 7);
-                const std::size_t sign = static_cast<std::size_t>(ds & kDqlSlots);
-                const uint32_t *small = &kReconstruct[sign + static_cast<std::size_t>(ReconstructBase(t.dqln[0], 0) + y2)];
-                const uint32_t *large = &kReconstruct[sign + static_cast<std::size_t>(ReconstructBase(t.dqln[1], 0) + y2)];
-                const int32_t large1 = dl >= t.levels[0] + y2 ? 1 : 0;
-                reconstructedAt = large1 ? large : small;
+                // dl >= level + y >> 2 as the sign of a difference: a branch here would be taken
+                // at random.
+                const int32_t large1 =
+                    static_cast<int32_t>(static_cast<uint32_t>(t.levels[0] + y2 - 1 - dl) >> 31);
+                constexpr int32_t kLargeStep = ReconstructBase(t.dqln[1], 0) - ReconstructBase(t.dqln[0], 0);
+                reconstructedAt = &kReconstruct[static_cast<std::size_t>(
+                    (ds & kDqlSlots) + ReconstructBase(t.dqln[0], 0) + y2 + (-large1 & kLargeStep))];
                 // The fields of the rows' entry that the step reads: 3 - index for a negative
                 // difference, and the step is never 0.
                 quantized = (large1 << kEntryIndexShift) + kEntryStepBit + ((ds & 1) << kEntrySignShift) +
