@@ -435,21 +435,17 @@ private:
             const int32_t d = (static_cast<int16_t>(value) >> 2) - se;
             const int32_t ds = d >> 31;
             const int32_t m = (d < 0 ? -d : d) & kDqMagnitudeMask;
-            // dl = 128 * (bit length - 1) plus the seven bits after the leading one, taken by
-            // shifting the leading one to bit 31: with top8 the eight bits from the leading one
-            // (128..255), dl = 3840 + top8 - 128 * leading. A zero magnitude reads -128 there,
-            // which the rows quantize like 0.
-            const uint32_t leading = _lzcnt_u32(static_cast<uint32_t>(m) | 1u);
-            const auto top8 = static_cast<int64_t>((static_cast<uint32_t>(m) << leading) >> 24);
             if constexpr (Bits == 2) {
-                // One decision level: both possible reconstructions are looked up before the
-                // difference is known, and a comparison picks one.
+                // One decision level. dl is non-decreasing in m, so dl - (y >> 2) reaches the level
+                // exactly when m reaches the smallest magnitude whose dl reaches L = level + (y >> 2):
+                // 2^e + ceil((L & 127) * 2^(e - 7)) with e = L >> 7 (at most 12 here), found from y
+                // before the difference is known. The decision is the sign of a difference (a
+                // branch would be taken at random), and both reconstructions are a fixed step apart.
                 constexpr const RateTable &t = TableFor(Bits);
-                const int32_t dl = 3840 + static_cast<int32_t>(top8) - static_cast<int32_t>(leading << 7);
-                // dl >= level + y >> 2 as the sign of a difference: a branch here would be taken
-                // at random.
-                const int32_t large1 =
-                    static_cast<int32_t>(static_cast<uint32_t>(t.levels[0] + y2 - 1 - dl) >> 31);
+                const int32_t level = t.levels[0] + y2;
+                const int32_t e = level >> 7;
+                const int32_t threshold = (1 << e) + ((((level & 127) << 8) + (1 << (15 - e)) - 1) >> (15 - e));
+                const int32_t large1 = static_cast<int32_t>(static_cast<uint32_t>(threshold - 1 - m) >> 31);
                 constexpr int32_t kLargeStep = ReconstructBase(t.dqln[1], 0) - ReconstructBase(t.dqln[0], 0);
                 reconstructedAt = &kReconstruct[static_cast<std::size_t>(
                     (ds & kDqlSlots) + ReconstructBase(t.dqln[0], 0) + y2 + (-large1 & kLargeStep))];
@@ -459,6 +455,12 @@ private:
                             ((large1 ^ ds) & kAll);
                 quantizedLanes = _mm256_set1_epi32(quantized);
             } else {
+                // dl = 128 * (bit length - 1) plus the seven bits after the leading one, taken by
+                // shifting the leading one to bit 31: with top8 the eight bits from the leading one
+                // (128..255), dl = 3840 + top8 - 128 * leading. A zero magnitude reads -128 there,
+                // which the rows quantize like 0.
+                const uint32_t leading = _lzcnt_u32(static_cast<uint32_t>(m) | 1u);
+                const auto top8 = static_cast<int64_t>((static_cast<uint32_t>(m) << leading) >> 24);
                 // The row is addressed while the leading zeros are counted.
                 const int32_t *row = LaunderRow(SignedQuantizerRows<Bits>::kEntries.data() + (ds & kRowSpan) +
                                                  kRowOffset + 3840 - y2);
