@@ -89,9 +89,7 @@ struct VectorConstants {
     Lanes a1Limit;
     Lanes floatBiasedOne;
     Lanes low6;
-    Lanes floatZero;
     Lanes low4;
-    Lanes mantissaRound;
     Lanes productShiftBase;
     Lanes magnitudeMask;
     Lanes zeroLaneSteps; // the entry's UPB step bit, on lanes 2..7 only
@@ -117,9 +115,7 @@ alignas(32) constexpr VectorConstants kVectorConstants = {
     Splat(15360),
     Splat(kFloatBiasedOne),
     Splat(63),
-    Splat(kFloatZero),
     Splat(15),
-    Splat(kMantissaRound),
     Splat(kProductShiftBase),
     Splat(kDqMagnitudeMask),
     {{0, 0, kUpbStep, kUpbStep, kUpbStep, kUpbStep, kUpbStep, kUpbStep}}, // the entries carry the step at bit 7
@@ -132,15 +128,10 @@ alignas(32) constexpr VectorConstants kVectorConstants = {
 
 inline __m256i Load(const Lanes &lanes) { return _mm256_load_si256(reinterpret_cast<const __m256i *>(lanes.v)); }
 
-// Hides where the pointer points, once per step.
-inline const VectorConstants *Launder(const VectorConstants *p)
-{
-    __asm__("" : "+r"(p));
-    return p;
-}
-
-// Makes the compiler form a row pointer as it stands, instead of folding its terms into the index.
-inline const int32_t *LaunderRow(const int32_t *p)
+// Hides where a pointer points: the constants' address is formed once per step, and a table row's
+// address is formed as it stands (from y and the sign) instead of being folded into the index.
+template <typename T>
+inline const T *Launder(const T *p)
 {
     __asm__("" : "+r"(p));
     return p;
@@ -423,11 +414,10 @@ private:
         // The pole candidates need only the previous values; computed here, off the chain.
         const __m256i candidates = PoleCandidates(k);
 
-        // 3. Code, magnitude index, DQ sign, and (4.) the inverse quantizer's magnitude with its
-        // floating form, from the reconstruction table. y >> 2 is within [136, 1280] (the limits
-        // applied on loading), so DQLN + (y >> 2) stays in that table.
-        // The quantizer's entry (see the rows) and the reconstruction entry, each read both as a
-        // scalar and, by a broadcast load, into every lane.
+        // 3. and 4. The quantizer's entry (code, magnitude index, DQ sign, UPB step; see the rows)
+        // and the inverse quantizer's entry (DQ and its floating form; see kReconstruct), each read
+        // both as a scalar and, by a broadcast load, into every lane. y >> 2 is within [136, 1280]
+        // (the limits applied on loading), so every index stays in its table.
         int32_t quantized;
         __m256i quantizedLanes;
         const uint32_t *reconstructedAt;
@@ -462,13 +452,12 @@ private:
                 const uint32_t leading = _lzcnt_u32(static_cast<uint32_t>(m) | 1u);
                 const auto top8 = static_cast<int64_t>((static_cast<uint32_t>(m) << leading) >> 24);
                 // The row is addressed while the leading zeros are counted.
-                const int32_t *row = LaunderRow(SignedQuantizerRows<Bits>::kEntries.data() + (ds & kRowSpan) +
-                                                 kRowOffset + 3840 - y2);
+                const int32_t *row = Launder(SignedQuantizerRows<Bits>::kEntries.data() + (ds & kRowSpan) +
+                                             kRowOffset + 3840 - y2);
                 const int32_t *quantizedAt = row + (top8 - static_cast<int64_t>(leading << 7));
                 quantized = *quantizedAt;
                 quantizedLanes = _mm256_castps_si256(_mm256_broadcast_ss(reinterpret_cast<const float *>(quantizedAt)));
-                const auto *reconstruct = reinterpret_cast<const uint32_t *>(
-                    LaunderRow(reinterpret_cast<const int32_t *>(kReconstruct.data() + y2)));
+                const uint32_t *reconstruct = Launder(kReconstruct.data() + y2);
                 reconstructedAt = reconstruct + (static_cast<uint64_t>(static_cast<uint32_t>(quantized)) >>
                                                  kEntryReconstructShift);
             }
