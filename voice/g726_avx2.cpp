@@ -5,8 +5,12 @@
 // block, the coefficient's exponent and mantissa come from a float conversion (exact below 2^24),
 // and the per-lane shift is a variable shift. The quantizer and the scale factor adaptation run on
 // scalar registers with a leading-zero count and table lookups (quantizer rows that carry code,
-// sign and DQLN; the inverse quantizer's magnitude with its floating form); the only branches are
-// the rare transition and out-of-range cases.
+// sign, UPB step and where the reconstruction is; the inverse quantizer's DQ with its floating
+// form). The two entries a sample looks up are also broadcast-loaded into every lane, so the
+// vector side takes them without a move from a scalar register. The per-sample dependency chain
+// (estimate, quantizer, reconstruction, predictor update, next estimate) sets the speed, so work
+// is moved off it wherever that costs no more instructions. The only branches are the rare
+// transition and out-of-range cases.
 //
 // Only this file's own functions carry the instruction-set target; the shared headers included
 // first are compiled as everywhere else.
