@@ -217,6 +217,14 @@ constexpr int32_t kEntryStepBit = kUpbStep; // bit 7: the UPB step itself, for a
 constexpr int32_t kEntrySignToBit31 = 31 - kEntrySignShift;
 constexpr int32_t kEntryIndexShift = 8;
 constexpr int32_t kEntryReconstructShift = 16;
+// An entry as the rows and the decoder's per-code table hold it; `start` is where its
+// reconstruction begins in kReconstruct.
+constexpr int32_t QuantizerEntry(int32_t code, int32_t sign, int32_t index, bool zero, int32_t start)
+{
+    return start * (1 << kEntryReconstructShift) + (index << kEntryIndexShift) + (zero ? 0 : kEntryStepBit) +
+           (sign << kEntrySignShift) + code;
+}
+
 constexpr int32_t kRowOffset = kDlnOffset + 128;
 constexpr int32_t kRowSpan = 1920 + kRowOffset;
 
@@ -236,8 +244,7 @@ constexpr std::array<int32_t, 2 * kRowSpan> MakeSignedQuantizerRows()
             const int32_t sign = (negative || zero) ? 1 : 0;
             const int32_t code = negative ? kAll - k : (zero ? kAll : k);
             rows[static_cast<std::size_t>(negative * kRowSpan + i)] =
-                ReconstructBase(t.dqln[k], sign) * (1 << kEntryReconstructShift) + (k << kEntryIndexShift) +
-                (zero ? 0 : kEntryStepBit) + (sign << kEntrySignShift) + code;
+                QuantizerEntry(code, sign, k, zero, ReconstructBase(t.dqln[k], sign));
         }
     }
     return rows;
@@ -259,9 +266,8 @@ constexpr std::array<int32_t, (1 << Bits)> MakeCodeEntries()
         const int32_t sign = code >> (Bits - 1);
         const int32_t index = sign ? kAll - code : code;
         const bool zero = Bits > 2 && index == 0;
-        entries[static_cast<std::size_t>(code)] = ReconstructBase(t.dqln[index], sign) * (1 << kEntryReconstructShift) +
-                                                  (index << kEntryIndexShift) + (zero ? 0 : kEntryStepBit) +
-                                                  (sign << kEntrySignShift) + code;
+        entries[static_cast<std::size_t>(code)] =
+            QuantizerEntry(code, sign, index, zero, ReconstructBase(t.dqln[index], sign));
     }
     return entries;
 }
@@ -443,10 +449,10 @@ private:
                 constexpr int32_t kLargeStep = ReconstructBase(t.dqln[1], 0) - ReconstructBase(t.dqln[0], 0);
                 reconstructedAt = &kReconstruct[static_cast<std::size_t>(
                     (ds & kDqlSlots) + ReconstructBase(t.dqln[0], 0) + y2 + (-large1 & kLargeStep))];
-                // The fields of the rows' entry that the step reads: 3 - index for a negative
-                // difference, and the step is never 0.
-                quantized = (large1 << kEntryIndexShift) + kEntryStepBit + ((ds & 1) << kEntrySignShift) +
-                            ((large1 ^ ds) & kAll);
+                // The entry formed in registers (a load of it would be slower), without the
+                // reconstruction start, which is found above: 3 - index for a negative difference,
+                // and the step is never 0.
+                quantized = QuantizerEntry((large1 ^ ds) & kAll, ds & 1, large1, false, 0);
                 quantizedLanes = _mm256_set1_epi32(quantized);
             } else {
                 // dl = 128 * (bit length - 1) plus the seven bits after the leading one, taken by
