@@ -40,17 +40,8 @@ constexpr ImaTables MakeImaTables()
     for (int index = 0; index < kImaStepCount; ++index) {
         const int step = ImaStepTable[index];
         for (int magnitude = 0; magnitude < kMagnitudes; ++magnitude) {
-            int next = index + ImaIndexTable[magnitude];
-            next = next < 0 ? 0 : (next > kImaMaxIndex ? kImaMaxIndex : next);
-            tables.next_index[index][magnitude] = static_cast<uint8_t>(next);
-            int delta = step >> 3;
-            if (magnitude & 4)
-                delta += step;
-            if (magnitude & 2)
-                delta += step >> 1;
-            if (magnitude & 1)
-                delta += step >> 2;
-            tables.delta[index][magnitude] = delta;
+            tables.next_index[index][magnitude] = static_cast<uint8_t>(ImaNextIndex(index, magnitude));
+            tables.delta[index][magnitude] = ImaDifference(step, magnitude);
         }
     }
     return tables;
@@ -304,30 +295,43 @@ void ADPCM_SwapNibbles(uint8_t *bytes, int16_t n)
         bytes[k] = static_cast<uint8_t>((bytes[k] << 4) | (bytes[k] >> 4));
 }
 
-unsigned ADPCM_EncodeFrame(AdpcmState *state, const int16_t *samples, uint8_t *frame, int type,
-                           int count)
+AdpcmCoding ADPCM_BeginFrame(AdpcmState *state, const int16_t *samples, uint8_t *frame, int type, int count)
 {
     uint8_t *payload = frame + kHeaderBytes;
     uint8_t *codes = payload + kBlockHeaderBytes;
-    unsigned length;
     if (type == VOICE_ADPCM_IMA) {
         // The block carries its first sample, which restarts the predictor; the index runs on.
         state->predicted = samples[0];
         WriteBlockHeader(payload, samples[0], state->step_index);
+        return {samples + 1, codes, count - 1};
+    }
+    WriteBlockHeader(payload, state->predicted, state->step_index);
+    return {samples, codes, count};
+}
+
+unsigned ADPCM_FinishFrame(uint8_t *frame, int type, int count)
+{
+    unsigned length;
+    if (type == VOICE_ADPCM_IMA) {
         const int coded = count - 1;
-        ADPCM_Coder(state, samples + 1, codes, static_cast<int16_t>(coded));
-        ADPCM_SwapNibbles(codes, static_cast<int16_t>(coded / 2));
+        ADPCM_SwapNibbles(frame + kHeaderBytes + kBlockHeaderBytes, static_cast<int16_t>(coded / 2));
         length = static_cast<unsigned>(coded / 4) + kBlockHeaderWords;
     } else {
-        WriteBlockHeader(payload, state->predicted, state->step_index);
-        ADPCM_Coder(state, samples, codes, static_cast<int16_t>(count));
         length = static_cast<unsigned>(count / 4) + kBlockHeaderWords;
     }
     WriteVoiceHeader(frame, length);
     return length;
 }
 
-int ADPCM_DecodeFrame(AdpcmState *state, const uint8_t *frame, int16_t *samples, int type)
+unsigned ADPCM_EncodeFrame(AdpcmState *state, const int16_t *samples, uint8_t *frame, int type,
+                           int count)
+{
+    const AdpcmCoding coding = ADPCM_BeginFrame(state, samples, frame, type, count);
+    ADPCM_Coder(state, coding.samples, coding.codes, static_cast<int16_t>(coding.count));
+    return ADPCM_FinishFrame(frame, type, count);
+}
+
+AdpcmDecoding ADPCM_BeginDecode(AdpcmState *state, const uint8_t *frame, int16_t *samples, int type)
 {
     const uint8_t *payload = frame + kHeaderBytes;
     const int codes = 4 * (frame[kLengthOffset] - static_cast<int>(kBlockHeaderWords));
@@ -338,11 +342,19 @@ int ADPCM_DecodeFrame(AdpcmState *state, const uint8_t *frame, int16_t *samples,
     state->step_index = static_cast<uint8_t>(ClampIndex(payload[kBlockIndexOffset]));
     if (type == VOICE_ADPCM_IMA) {
         samples[0] = first;
-        DecodeCodes<false>(state, payload + kBlockHeaderBytes, samples + 1, codes);
-        return codes + 1;
+        return {payload + kBlockHeaderBytes, samples + 1, codes, false, codes + 1};
     }
-    DecodeCodes<true>(state, payload + kBlockHeaderBytes, samples, codes);
-    return codes;
+    return {payload + kBlockHeaderBytes, samples, codes, true, codes};
+}
+
+int ADPCM_DecodeFrame(AdpcmState *state, const uint8_t *frame, int16_t *samples, int type)
+{
+    const AdpcmDecoding decoding = ADPCM_BeginDecode(state, frame, samples, type);
+    if (decoding.high_first)
+        DecodeCodes<true>(state, decoding.codes, decoding.samples, decoding.count);
+    else
+        DecodeCodes<false>(state, decoding.codes, decoding.samples, decoding.count);
+    return decoding.decoded;
 }
 
 } // namespace orvo::voice

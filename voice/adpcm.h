@@ -27,6 +27,28 @@ inline constexpr std::array<int8_t, 16> ImaIndexTable = {-1, -1, -1, -1, 2, 4, 6
                                                          -1, -1, -1, -1, 2, 4, 6, 8};
 
 constexpr uint8_t kImaSignBit = 8;
+constexpr int kImaMagnitudeMask = 7;
+
+// The reconstructed |difference| for a step size and a 3-bit code magnitude: step / 8, plus step,
+// step / 2 and step / 4 for magnitude bits 4, 2 and 1. Every coder and decoder uses this step.
+constexpr int ImaDifference(int step, int magnitude)
+{
+    int delta = step >> 3;
+    if (magnitude & 4)
+        delta += step;
+    if (magnitude & 2)
+        delta += step >> 1;
+    if (magnitude & 1)
+        delta += step >> 2;
+    return delta;
+}
+
+// The step index after a code, kept within the table.
+constexpr int ImaNextIndex(int index, int code)
+{
+    const int next = index + ImaIndexTable[code & 0xF];
+    return next < 0 ? 0 : (next > kImaMaxIndex ? kImaMaxIndex : next);
+}
 
 // Sets predicted sample 0 and step index 0.
 void ADPCM_Reset(AdpcmState *state);
@@ -44,6 +66,29 @@ unsigned ADPCM_EncodeFrame(AdpcmState *state, const int16_t *samples, uint8_t *f
 // Decodes an accepted frame (length 2..122) into `samples`; returns the sample count. The frame
 // is only read.
 int ADPCM_DecodeFrame(AdpcmState *state, const uint8_t *frame, int16_t *samples, int type);
+
+// ADPCM_EncodeFrame in three steps, for callers that run the coder themselves (the batched
+// calls): BeginFrame writes the block header and prepares the state, the caller runs ADPCM_Coder
+// (or a kernel with its results) on the samples and codes it names, FinishFrame puts the codes in
+// the type's nibble order, writes the frame header and returns `length`.
+struct AdpcmCoding {
+    const int16_t *samples; // the samples to code
+    uint8_t *codes;         // where their codes go, two to a byte, first in the high nibble
+    int count;              // how many (0..481)
+};
+AdpcmCoding ADPCM_BeginFrame(AdpcmState *state, const int16_t *samples, uint8_t *frame, int type, int count);
+unsigned ADPCM_FinishFrame(uint8_t *frame, int type, int count);
+
+// ADPCM_DecodeFrame in two steps: BeginDecode takes the state from the block header (and, for
+// IMA, writes the first sample); the caller then decodes `count` codes into `samples`.
+struct AdpcmDecoding {
+    const uint8_t *codes;
+    int16_t *samples;
+    int count;       // codes to decode
+    bool high_first; // the first code of a byte is in the high nibble (DVI4), else the low (IMA)
+    int decoded;     // samples the frame decodes to, the header's sample included
+};
+AdpcmDecoding ADPCM_BeginDecode(AdpcmState *state, const uint8_t *frame, int16_t *samples, int type);
 
 // Samples a frame of `length` words decodes to, for type 3 or 35.
 constexpr int AdpcmSamplesForLength(int type, int length)

@@ -20,7 +20,11 @@ SimdLevel Probe()
     if (__builtin_cpu_supports("avx2"))
         return SimdLevel::Avx2;
 #endif
+#if defined(__aarch64__)
+    return SimdLevel::Neon; // Advanced SIMD is part of the aarch64 base architecture
+#else
     return SimdLevel::Scalar;
+#endif
 #endif
 }
 

@@ -4,7 +4,8 @@
 
 namespace orvo::voice {
 
-enum class SimdLevel { Scalar, Avx2 };
+// Neon is every aarch64 processor's level; the others are probed on x86.
+enum class SimdLevel { Scalar, Avx2, Neon };
 
 // What this machine and process allow, computed once.
 SimdLevel DetectedSimdLevel();

@@ -54,6 +54,12 @@ extern "C" {
 #define HI_ERR_VOICE_DEC_TYPE ((int32_t)0xA1222011u)    /* unsupported codec type (decoder) */
 #define HI_ERR_VOICE_DEC_LENGTH ((int32_t)0xA1222012u)  /* frame length 0 or not accepted */
 #define HI_ERR_VOICE_DEC_MARKER ((int32_t)0xA1222013u)  /* marker bits 8-9 are not 01 */
+/* Batched calls only: a channel array is null, or the channel count is outside
+ * 1..HI_VOICE_MAX_CHANNELS. Nothing is written. */
+#define HI_ERR_VOICE_CHANNELS ((int32_t)0xA1222104u)
+
+/* Largest channel count accepted by HI_VOICE_EncodeFrames and HI_VOICE_DecodeFrames. */
+#define HI_VOICE_MAX_CHANNELS 4096
 
 /* Frame header, byte layout as above (marker little-endian). */
 typedef struct VoiceFrameHeader {
@@ -108,6 +114,26 @@ ORVO_API int32_t HI_VOICE_EncodeFrame(VoiceCodecState *state, const int16_t *sam
  * failure after the pointer checks). Frames of types 36..39 are re-ordered in place. */
 ORVO_API int32_t HI_VOICE_DecodeFrame(VoiceCodecState *state, void *frame, int16_t *samples,
                                       int16_t *count);
+
+/* Batched calls (an extension of this library): code `channels` independent channels in one
+ * call, with the channels of one codec family coded side by side in vector lanes where the CPU
+ * allows it. Channel i is exactly
+ *   results[i] = HI_VOICE_EncodeFrame(states[i], samples[i], frames[i], count)
+ *   results[i] = HI_VOICE_DecodeFrame(states[i], frames[i], samples[i], &counts[i])
+ * with the same frames, samples, states, argument checks and status codes; a refused channel
+ * leaves its buffers and state untouched and never disturbs another. Channels may mix codec
+ * types. The return value is 0 when every channel succeeded, else the code of the first failing
+ * channel. A null `states`, `samples`, `frames`, `results` (or `counts`) array, or `channels`
+ * outside 1..HI_VOICE_MAX_CHANNELS, gives HI_ERR_VOICE_CHANNELS and writes nothing.
+ * The calls allocate nothing. Every channel needs its own state and its own buffers: a state or a
+ * buffer given to two channels, or buffers of two channels that overlap, give undefined frames
+ * and states (each channel still writes only within its own buffers). */
+ORVO_API int32_t HI_VOICE_EncodeFrames(VoiceCodecState *const *states, const int16_t *const *samples,
+                                       void *const *frames, int16_t count, int32_t channels,
+                                       int32_t *results);
+ORVO_API int32_t HI_VOICE_DecodeFrames(VoiceCodecState *const *states, void *const *frames,
+                                       int16_t *const *samples, int16_t *counts, int32_t channels,
+                                       int32_t *results);
 
 /* A short English description of a codec status ("success", "null state pointer", ...); never
  * null. An extension of this library, not part of the original codec interface. */

@@ -1,0 +1,48 @@
+// AVX2 lane operations for the multi-channel kernels: eight 32-bit lanes. Included only by the
+// file that instantiates the AVX2 kernels, after its instruction-set target is switched on and
+// inside its anonymous namespace.
+#pragma once
+
+#include <immintrin.h>
+
+#include <cstdint>
+
+struct Avx2Lanes {
+    static constexpr int kWidth = 8;
+    using V = __m256i;
+
+    static V Splat(int32_t x) { return _mm256_set1_epi32(x); }
+    static V Load(const int32_t *p) { return _mm256_load_si256(reinterpret_cast<const __m256i *>(p)); }
+    static void Store(int32_t *p, V a) { _mm256_store_si256(reinterpret_cast<__m256i *>(p), a); }
+    static V Add(V a, V b) { return _mm256_add_epi32(a, b); }
+    static V Sub(V a, V b) { return _mm256_sub_epi32(a, b); }
+    static V And(V a, V b) { return _mm256_and_si256(a, b); }
+    static V Or(V a, V b) { return _mm256_or_si256(a, b); }
+    static V Xor(V a, V b) { return _mm256_xor_si256(a, b); }
+    static V AndNot(V mask, V b) { return _mm256_andnot_si256(mask, b); }
+    static V Shl(V a, int n) { return _mm256_slli_epi32(a, n); }
+    static V Sar(V a, int n) { return _mm256_srai_epi32(a, n); }
+    static V Shr(V a, int n) { return _mm256_srli_epi32(a, n); }
+    static V ShlV(V a, V n) { return _mm256_sllv_epi32(a, n); }
+    static V SarV(V a, V n) { return _mm256_srav_epi32(a, n); }
+    static V Min(V a, V b) { return _mm256_min_epi32(a, b); }
+    static V Max(V a, V b) { return _mm256_max_epi32(a, b); }
+    static V Gt(V a, V b) { return _mm256_cmpgt_epi32(a, b); }
+    static V Eq(V a, V b) { return _mm256_cmpeq_epi32(a, b); }
+    static V Select(V mask, V a, V b) { return _mm256_blendv_epi8(b, a, mask); }
+    static V Abs(V a) { return _mm256_abs_epi32(a); }
+    // sign_epi32 also zeroes where its second operand is 0; OR-ing 1 keeps every sign and no zero.
+    static V NegateWhereNegative(V a, V sign) { return _mm256_sign_epi32(a, _mm256_or_si256(sign, _mm256_set1_epi32(1))); }
+    static V MulLo(V a, V b) { return _mm256_mullo_epi32(a, b); }
+    static V MulAddHalves(V a, V b) { return _mm256_madd_epi16(a, b); }
+    // Through a float conversion: its exponent is the bit length plus 126. Clearing the bit below
+    // the leading one keeps the conversion from rounding up to the next power of two.
+    static V BitLength(V a)
+    {
+        const __m256i kept = _mm256_andnot_si256(_mm256_srli_epi32(a, 1), a);
+        const __m256i exponent = _mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(kept)), 23);
+        return _mm256_subs_epu16(exponent, _mm256_set1_epi32(126));
+    }
+    static V Gather(const int32_t *table, V index) { return _mm256_i32gather_epi32(table, index, 4); }
+    static bool Any(V a) { return !_mm256_testz_si256(a, a); }
+};
