@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -27,5 +28,9 @@ void SetSamplesProcessed(benchmark::State &state, int64_t samples);
 // the family they compete with (g711a, g711u, adpcm, g726-16 ... g726-40).
 std::string BenchName(const std::string &impl, const std::string &codec, const std::string &dir,
                       int block);
+
+// Prints the table of the batched calls (voice_batch_bench.cpp) from the medians of a run, by
+// benchmark name; prints nothing when they were not run.
+void PrintBatchTable(const std::map<std::string, double> &median);
 
 } // namespace orvo::bench

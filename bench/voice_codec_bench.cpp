@@ -188,6 +188,7 @@ private:
                         std::printf("%-12s %-6s %5d %10.3f %10s %-22s %8s\n", t.name, dir, block, ours->second, "-", "-", "-");
                 }
         std::fflush(stdout);
+        PrintBatchTable(median);
     }
 
     std::map<std::string, std::vector<double>> results_;

@@ -270,5 +270,64 @@ TEST_F(OrvoVoiceCli, BlocksThatDropSamplesWarnAndDecodeWhatIsCarried)
     EXPECT_EQ(pcm.size(), 5u * 157);
 }
 
+// batch encode/decode give byte for byte the files that encode/decode give one at a time, for
+// files of different lengths and (decoding) of mixed types in one run.
+TEST_F(OrvoVoiceCli, BatchCodesManyFilesAsTheSingleFileCommandsDo)
+{
+    const char *const names[] = {"a", "b", "c"};
+    const char *const seconds[] = {"1.5", "0.3", "0.77"};
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(Tool("generate " + Path(std::string(names[i]) + ".wav") + " --seconds " + seconds[i]).exit_code, 0);
+    fs::create_directories(dir_ / "batch");
+    fs::create_directories(dir_ / "decoded");
+    const ToolRun run = Tool("batch encode --type g726-40-msb " + Path("a.wav") + " " + Path("b.wav") + " " +
+                             Path("c.wav") + " " + Path("batch"));
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, "3 files")) << run.out;
+    std::string error;
+    for (const char *name : names) {
+        ASSERT_EQ(Tool(std::string("encode --type g726-40-msb ") + Path(std::string(name) + ".wav") + " " +
+                       Path(std::string(name) + ".ovf"))
+                      .exit_code,
+                  0);
+        std::vector<uint8_t> single, batched;
+        ASSERT_TRUE(ReadWholeFile(Path(std::string(name) + ".ovf"), &single, &error));
+        ASSERT_TRUE(ReadWholeFile((dir_ / "batch" / (std::string(name) + ".ovf")).string(), &batched, &error));
+        EXPECT_EQ(single, batched) << name;
+    }
+    // Another type beside them: decoding takes each file's own type.
+    ASSERT_EQ(Tool("encode --type dvi4 " + Path("b.wav") + " " + Path("d.ovf")).exit_code, 0);
+    const ToolRun decode = Tool("batch decode " + (dir_ / "batch" / "a.ovf").string() + " " +
+                                (dir_ / "batch" / "c.ovf").string() + " " + Path("d.ovf") + " " + Path("decoded"));
+    ASSERT_EQ(decode.exit_code, 0) << decode.err;
+    for (const char *name : {"a", "c", "d"}) {
+        const std::string ovf = std::string(name) == "d" ? Path("d.ovf") : (dir_ / "batch" / (std::string(name) + ".ovf")).string();
+        ASSERT_EQ(Tool("decode " + ovf + " " + Path(std::string(name) + "-single.wav")).exit_code, 0);
+        std::vector<uint8_t> single, batched;
+        ASSERT_TRUE(ReadWholeFile(Path(std::string(name) + "-single.wav"), &single, &error));
+        ASSERT_TRUE(ReadWholeFile((dir_ / "decoded" / (std::string(name) + ".wav")).string(), &batched, &error));
+        EXPECT_EQ(single, batched) << name;
+    }
+}
+
+TEST_F(OrvoVoiceCli, BatchRefusesBadUseAndLeavesNoOutput)
+{
+    ASSERT_EQ(Tool("generate " + Path("a.wav") + " --seconds 0.2").exit_code, 0);
+    fs::create_directories(dir_ / "out");
+    EXPECT_EQ(Tool("batch").exit_code, 1);
+    EXPECT_EQ(Tool("batch transcode " + Path("a.wav") + " " + Path("out")).exit_code, 1);
+    EXPECT_EQ(Tool("batch encode " + Path("a.wav") + " " + Path("out")).exit_code, 1); // no --type
+    EXPECT_EQ(Tool("batch encode --type g726-32 " + Path("out")).exit_code, 1);       // no input
+    EXPECT_EQ(Tool("batch encode --type g726-32 --block 100 " + Path("a.wav") + " " + Path("out")).exit_code, 1);
+    EXPECT_EQ(Tool("batch encode --type g726-32 " + Path("a.wav") + " " + Path("a.wav") + " " + Path("out")).exit_code, 1);
+    EXPECT_EQ(Tool("batch encode --type g726-32 " + Path("a.wav") + " " + Path("missing")).exit_code, 3);
+    EXPECT_EQ(Tool("batch encode --type g726-32 " + Path("a.wav") + " " + Path("none.wav") + " " + Path("out")).exit_code, 3);
+    Write("bad.ovf", {1, 2, 3});
+    EXPECT_EQ(Tool("batch decode " + Path("bad.ovf") + " " + Path("out")).exit_code, 2);
+    ASSERT_EQ(Tool("encode --type g711u " + Path("a.wav") + " " + Path("u.ovf")).exit_code, 0);
+    EXPECT_EQ(Tool("batch decode --type g726-32 " + Path("u.ovf") + " " + Path("out")).exit_code, 2);
+    EXPECT_TRUE(fs::is_empty(dir_ / "out"));
+}
+
 } // namespace
 } // namespace orvo::tool

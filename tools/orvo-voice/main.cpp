@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "batch_command.h"
 #include "orvo_tool/args.h"
 #include "orvo_tool/codec_types.h"
 #include "orvo_tool/file_io.h"
@@ -39,6 +40,9 @@ const char kUsage[] =
     "  encode --type TYPE [--block N] IN.wav OUT.ovf     encode a WAV file into an .ovf frame file\n"
     "  decode IN.ovf OUT.wav                             decode an .ovf frame file into a WAV file\n"
     "  roundtrip --type TYPE [--block N] IN.wav OUT.wav  encode and decode; print SNR and segmental SNR\n"
+    "  batch encode --type TYPE [--block N] IN.wav... OUTDIR\n"
+    "                                                    encode many files at once (batched codec calls)\n"
+    "  batch decode [--type TYPE] IN.ovf... OUTDIR       decode many files at once into OUTDIR/NAME.wav\n"
     "  info FILE.ovf                                     describe an .ovf frame file\n"
     "  types                                             list the codec types\n"
     "  generate OUT.wav [--seconds S]                    write a speech-like test signal (default 3 s)\n"
@@ -305,6 +309,7 @@ int Run(int argc, char **argv)
     if (command == "encode") return Encode(args);
     if (command == "decode") return Decode(args);
     if (command == "roundtrip") return Roundtrip(args);
+    if (command == "batch") return RunBatchCommand(args);
     if (command == "info") return Info(args);
     if (command == "types") return Types(args);
     if (command == "generate") return Generate(args);
