@@ -25,6 +25,7 @@
 #pragma GCC target("avx2")
 #endif
 
+#define ORVO_LANE_INLINE inline __attribute__((always_inline))
 #include "voice/batch_kernels.h"
 
 namespace orvo::voice::batch {

@@ -23,6 +23,13 @@
 #include "voice/g726_kernel.h"
 #include "voice/g726_tables.h"
 
+// How the functions that pass lanes by value are inlined. A file whose instruction set is
+// switched on by a target pragma defines it as always-inline first: a vector crossing a call
+// there would need that instruction set's calling convention at both ends.
+#ifndef ORVO_LANE_INLINE
+#define ORVO_LANE_INLINE inline
+#endif
+
 namespace orvo::voice::batch {
 
 // ---- Tables: one load per sample gives everything the G.726 step needs from the quantizer ----
@@ -109,13 +116,69 @@ constexpr std::array<int32_t, kImaCodes> MakeImaIndexSteps()
     return table;
 }
 
+// The index step depends on the code's magnitude alone, so an eight-entry table serves all codes.
+constexpr bool IndexStepIgnoresSign()
+{
+    for (int code = 0; code < kImaCodes; ++code)
+        if (ImaIndexTable[static_cast<std::size_t>(code)] != ImaIndexTable[static_cast<std::size_t>(code & kImaMagnitudeMask)])
+            return false;
+    return true;
+}
+static_assert(IndexStepIgnoresSign(), "the index step ignores the sign");
+
 struct ImaLaneTables {
     static constexpr std::array<int32_t, kImaStepCount> kSteps = MakeImaSteps();
     static constexpr std::array<int32_t, kImaStepCount * kImaCodes> kSignedDifferences = MakeImaSignedDifferences();
     static constexpr std::array<int32_t, kImaCodes> kIndexSteps = MakeImaIndexSteps();
 };
 
+// ---- Constants ----
+
+// Every constant the kernels use, one row of lanes each, read as memory operands through a base
+// address formed once per step (Launder): otherwise compilers rebuild them from immediates in
+// every step, for want of registers.
+inline constexpr int32_t kLaneConstantValues[] = {
+    -16384, -12288, -11776, -8192, -8191, -192, 0,    1,    3,     7,     9,     14,    15,      30,
+    31,     32,     63,     64,    126,   127,  128,  192,  256,   512,   544,   1024,  1280,    1535,
+    3199,   5120,   8191,   12288, 15360, 16384, 31744, 32767, 65536, 32 | (48 << 16),
+    -32768, 2,      4,      8,     88,    32 | 65536,
+};
+inline constexpr int kLaneConstantCount = sizeof kLaneConstantValues / sizeof kLaneConstantValues[0];
+
+struct alignas(32) LaneConstantPool {
+    int32_t rows[kLaneConstantCount][kMaxLanes];
+};
+
+constexpr LaneConstantPool MakeLaneConstantPool()
+{
+    LaneConstantPool pool{};
+    for (int i = 0; i < kLaneConstantCount; ++i)
+        for (int l = 0; l < kMaxLanes; ++l)
+            pool.rows[i][l] = kLaneConstantValues[i];
+    return pool;
+}
+
+inline constexpr LaneConstantPool kLaneConstants = MakeLaneConstantPool();
+
+template <int32_t X>
+constexpr int LaneConstantRow()
+{
+    for (int i = 0; i < kLaneConstantCount; ++i)
+        if (kLaneConstantValues[i] == X)
+            return i;
+    return -1;
+}
+
 namespace {
+
+template <typename T>
+inline const T *Launder(const T *p)
+{
+    __asm__("" : "+r"(p));
+    return p;
+}
+
+inline const int32_t *ConstantBase() { return Launder(&kLaneConstants.rows[0][0]); }
 
 // ---- Lane values with operators, over a lane-operation set L ----
 
@@ -124,58 +187,78 @@ struct Lane {
     typename L::V v;
 };
 
-template <class L> inline Lane<L> operator+(Lane<L> a, Lane<L> b) { return {L::Add(a.v, b.v)}; }
-template <class L> inline Lane<L> operator-(Lane<L> a, Lane<L> b) { return {L::Sub(a.v, b.v)}; }
-template <class L> inline Lane<L> operator&(Lane<L> a, Lane<L> b) { return {L::And(a.v, b.v)}; }
-template <class L> inline Lane<L> operator|(Lane<L> a, Lane<L> b) { return {L::Or(a.v, b.v)}; }
-template <class L> inline Lane<L> operator^(Lane<L> a, Lane<L> b) { return {L::Xor(a.v, b.v)}; }
-template <class L> inline Lane<L> operator+(Lane<L> a, int32_t b) { return {L::Add(a.v, L::Splat(b))}; }
-template <class L> inline Lane<L> operator-(Lane<L> a, int32_t b) { return {L::Sub(a.v, L::Splat(b))}; }
-template <class L> inline Lane<L> operator-(int32_t a, Lane<L> b) { return {L::Sub(L::Splat(a), b.v)}; }
-template <class L> inline Lane<L> operator&(Lane<L> a, int32_t b) { return {L::And(a.v, L::Splat(b))}; }
-template <class L> inline Lane<L> operator|(Lane<L> a, int32_t b) { return {L::Or(a.v, L::Splat(b))}; }
-template <class L> inline Lane<L> operator<<(Lane<L> a, int n) { return {L::Shl(a.v, n)}; }
-template <class L> inline Lane<L> operator>>(Lane<L> a, int n) { return {L::Sar(a.v, n)}; } // arithmetic
-template <class L> inline Lane<L> &operator+=(Lane<L> &a, Lane<L> b) { return a = a + b; }
+template <class L> ORVO_LANE_INLINE Lane<L> operator+(Lane<L> a, Lane<L> b) { return {L::Add(a.v, b.v)}; }
+template <class L> ORVO_LANE_INLINE Lane<L> operator-(Lane<L> a, Lane<L> b) { return {L::Sub(a.v, b.v)}; }
+template <class L> ORVO_LANE_INLINE Lane<L> operator&(Lane<L> a, Lane<L> b) { return {L::And(a.v, b.v)}; }
+template <class L> ORVO_LANE_INLINE Lane<L> operator|(Lane<L> a, Lane<L> b) { return {L::Or(a.v, b.v)}; }
+template <class L> ORVO_LANE_INLINE Lane<L> operator^(Lane<L> a, Lane<L> b) { return {L::Xor(a.v, b.v)}; }
+template <class L> ORVO_LANE_INLINE Lane<L> operator+(Lane<L> a, int32_t b) { return {L::Add(a.v, L::Splat(b))}; }
+template <class L> ORVO_LANE_INLINE Lane<L> operator-(Lane<L> a, int32_t b) { return {L::Sub(a.v, L::Splat(b))}; }
+template <class L> ORVO_LANE_INLINE Lane<L> operator-(int32_t a, Lane<L> b) { return {L::Sub(L::Splat(a), b.v)}; }
+template <class L> ORVO_LANE_INLINE Lane<L> operator&(Lane<L> a, int32_t b) { return {L::And(a.v, L::Splat(b))}; }
+template <class L> ORVO_LANE_INLINE Lane<L> operator|(Lane<L> a, int32_t b) { return {L::Or(a.v, L::Splat(b))}; }
+template <class L> ORVO_LANE_INLINE Lane<L> operator<<(Lane<L> a, int n) { return {L::Shl(a.v, n)}; }
+template <class L> ORVO_LANE_INLINE Lane<L> operator>>(Lane<L> a, int n) { return {L::Sar(a.v, n)}; } // arithmetic
+template <class L> ORVO_LANE_INLINE Lane<L> &operator+=(Lane<L> &a, Lane<L> b) { return a = a + b; }
 
-template <class L> inline Lane<L> Splat(int32_t x) { return {L::Splat(x)}; }
-template <class L> inline Lane<L> LoadLane(const int32_t *p) { return {L::Load(p)}; }
-template <class L> inline void StoreLane(int32_t *p, Lane<L> a) { L::Store(p, a.v); }
-template <class L> inline Lane<L> Min(Lane<L> a, Lane<L> b) { return {L::Min(a.v, b.v)}; }
-template <class L> inline Lane<L> Max(Lane<L> a, Lane<L> b) { return {L::Max(a.v, b.v)}; }
-template <class L> inline Lane<L> Clamp(Lane<L> a, int32_t lo, int32_t hi) { return Min(Max(a, Splat<L>(lo)), Splat<L>(hi)); }
-template <class L> inline Lane<L> Gt(Lane<L> a, Lane<L> b) { return {L::Gt(a.v, b.v)}; }
-template <class L> inline Lane<L> Gt(Lane<L> a, int32_t b) { return {L::Gt(a.v, L::Splat(b))}; }
-template <class L> inline Lane<L> Eq(Lane<L> a, Lane<L> b) { return {L::Eq(a.v, b.v)}; }
-template <class L> inline Lane<L> Eq(Lane<L> a, int32_t b) { return {L::Eq(a.v, L::Splat(b))}; }
+template <class L> ORVO_LANE_INLINE Lane<L> Splat(int32_t x) { return {L::Splat(x)}; }
+template <class L> ORVO_LANE_INLINE Lane<L> LoadLane(const int32_t *p) { return {L::Load(p)}; }
+template <class L> ORVO_LANE_INLINE void StoreLane(int32_t *p, Lane<L> a) { L::Store(p, a.v); }
+template <class L> ORVO_LANE_INLINE Lane<L> Min(Lane<L> a, Lane<L> b) { return {L::Min(a.v, b.v)}; }
+template <class L> ORVO_LANE_INLINE Lane<L> Max(Lane<L> a, Lane<L> b) { return {L::Max(a.v, b.v)}; }
+template <class L> ORVO_LANE_INLINE Lane<L> Clamp(Lane<L> a, int32_t lo, int32_t hi) { return Min(Max(a, Splat<L>(lo)), Splat<L>(hi)); }
+template <class L> ORVO_LANE_INLINE Lane<L> Gt(Lane<L> a, Lane<L> b) { return {L::Gt(a.v, b.v)}; }
+template <class L> ORVO_LANE_INLINE Lane<L> Gt(Lane<L> a, int32_t b) { return {L::Gt(a.v, L::Splat(b))}; }
+template <class L> ORVO_LANE_INLINE Lane<L> Eq(Lane<L> a, Lane<L> b) { return {L::Eq(a.v, b.v)}; }
+template <class L> ORVO_LANE_INLINE Lane<L> Eq(Lane<L> a, int32_t b) { return {L::Eq(a.v, L::Splat(b))}; }
 // mask ? a : b, lane by lane (mask lanes are 0 or -1).
-template <class L> inline Lane<L> Select(Lane<L> mask, Lane<L> a, Lane<L> b) { return {L::Select(mask.v, a.v, b.v)}; }
-template <class L> inline Lane<L> AndNot(Lane<L> mask, Lane<L> b) { return {L::AndNot(mask.v, b.v)}; }
-template <class L> inline Lane<L> AndNot(Lane<L> mask, int32_t b) { return {L::AndNot(mask.v, L::Splat(b))}; }
-template <class L> inline Lane<L> Abs(Lane<L> a) { return {L::Abs(a.v)}; }
-template <class L> inline Lane<L> NegateWhereNegative(Lane<L> a, Lane<L> sign) { return {L::NegateWhereNegative(a.v, sign.v)}; }
-template <class L> inline Lane<L> Shr(Lane<L> a, int n) { return {L::Shr(a.v, n)}; }
-template <class L> inline Lane<L> ShlV(Lane<L> a, Lane<L> n) { return {L::ShlV(a.v, n.v)}; }
-template <class L> inline Lane<L> SarV(Lane<L> a, Lane<L> n) { return {L::SarV(a.v, n.v)}; }
-template <class L> inline Lane<L> MulLo(Lane<L> a, Lane<L> b) { return {L::MulLo(a.v, b.v)}; }
-template <class L> inline Lane<L> MulAddHalves(Lane<L> a, Lane<L> b) { return {L::MulAddHalves(a.v, b.v)}; }
-template <class L> inline Lane<L> BitLength(Lane<L> a) { return {L::BitLength(a.v)}; }
-template <class L> inline Lane<L> Gather(const int32_t *table, Lane<L> index) { return {L::Gather(table, index.v)}; }
-template <class L> inline bool Any(Lane<L> a) { return L::Any(a.v); }
+template <class L> ORVO_LANE_INLINE Lane<L> Select(Lane<L> mask, Lane<L> a, Lane<L> b) { return {L::Select(mask.v, a.v, b.v)}; }
+template <class L> ORVO_LANE_INLINE Lane<L> AndNot(Lane<L> mask, Lane<L> b) { return {L::AndNot(mask.v, b.v)}; }
+template <class L> ORVO_LANE_INLINE Lane<L> AndNot(Lane<L> mask, int32_t b) { return {L::AndNot(mask.v, L::Splat(b))}; }
+template <class L> ORVO_LANE_INLINE Lane<L> Abs(Lane<L> a) { return {L::Abs(a.v)}; }
+template <class L> ORVO_LANE_INLINE Lane<L> NegateWhereNegative(Lane<L> a, Lane<L> sign) { return {L::NegateWhereNegative(a.v, sign.v)}; }
+template <class L> ORVO_LANE_INLINE Lane<L> Shr(Lane<L> a, int n) { return {L::Shr(a.v, n)}; }
+template <class L> ORVO_LANE_INLINE Lane<L> ShlV(Lane<L> a, Lane<L> n) { return {L::ShlV(a.v, n.v)}; }
+template <class L> ORVO_LANE_INLINE Lane<L> SarV(Lane<L> a, Lane<L> n) { return {L::SarV(a.v, n.v)}; }
+template <class L> ORVO_LANE_INLINE Lane<L> MulLo(Lane<L> a, Lane<L> b) { return {L::MulLo(a.v, b.v)}; }
+template <class L> ORVO_LANE_INLINE Lane<L> MulAddHalves(Lane<L> a, Lane<L> b) { return {L::MulAddHalves(a.v, b.v)}; }
+template <class L> ORVO_LANE_INLINE Lane<L> BitLength(Lane<L> a) { return {L::BitLength(a.v)}; }
+template <class L> ORVO_LANE_INLINE Lane<L> Gather(const int32_t *table, Lane<L> index) { return {L::Gather(table, index.v)}; }
+template <class L> ORVO_LANE_INLINE bool Any(Lane<L> a) { return L::Any(a.v); }
+// The constant X in every lane, from the pool at `base` (ConstantBase).
+template <int32_t X, class L>
+ORVO_LANE_INLINE Lane<L> K(const int32_t *base)
+{
+    static_assert(LaneConstantRow<X>() >= 0, "every lane constant is in kLaneConstantValues");
+    return LoadLane<L>(base + LaneConstantRow<X>() * kMaxLanes);
+}
+
 
 // ---- G.726 ----
 
-// The coder state of every lane, field by field (the names of G726State).
+// A past value (DQ1..DQ6, SR1, SR2) as FMULT reads it: the shift 30 - exponent, the mantissa with
+// 1 above it (so that one multiply-add of 16-bit halves also adds FMULT's rounding 48), and the
+// sign (bit 10) moved to bit 31.
+template <class L>
+struct PastValue {
+    Lane<L> shift, mant, sign;
+};
+
+// The coder state of every lane. The six past differences and the two past signals are rings:
+// a step with rotation P reads DQ(i+1) at dq[(P + i) % 6] and SR(j+1), pk(j+1) at [(Q + j) % 2],
+// and writes the new values over the oldest, so nothing moves from step to step.
 template <class L>
 struct G726Lanes {
-    Lane<L> a1, a2, ap, dml, dms, pk1, pk2, td, yl, yu;
+    Lane<L> a1, a2, ap, dml, dms, td, yl, yu;
     Lane<L> b[6];
-    Lane<L> dq[6]; // floating format, newest first
-    Lane<L> sr[2]; // floating format, newest first
+    PastValue<L> dq[6];
+    PastValue<L> sr[2];
+    Lane<L> srRaw[2]; // SR1, SR2 in the floating format, as the record holds them
+    Lane<L> pk[2];
 };
 
 template <class L>
-inline Lane<L> LoadField(G726State *const *states, int32_t G726State::*field)
+ORVO_LANE_INLINE Lane<L> LoadField(G726State *const *states, int32_t G726State::*field)
 {
     alignas(32) int32_t values[kMaxLanes];
     for (int l = 0; l < L::kWidth; ++l)
@@ -184,7 +267,7 @@ inline Lane<L> LoadField(G726State *const *states, int32_t G726State::*field)
 }
 
 template <class L>
-inline void StoreField(G726State *const *states, int32_t G726State::*field, Lane<L> lane)
+ORVO_LANE_INLINE void StoreField(G726State *const *states, int32_t G726State::*field, Lane<L> lane)
 {
     alignas(32) int32_t values[kMaxLanes];
     StoreLane<L>(values, lane);
@@ -192,51 +275,72 @@ inline void StoreField(G726State *const *states, int32_t G726State::*field, Lane
         states[l]->*field = values[l];
 }
 
-// The fields the coder changes, in the order of G726Lanes (format and bits never change).
+// The fields kept as they are, in the order of G726Lanes (format and bits never change).
 #define ORVO_BATCH_G726_FIELDS(X)                                                                  \
-    X(a1, a1) X(a2, a2) X(ap, ap) X(dml, dml) X(dms, dms) X(pk1, pk1) X(pk2, pk2) X(td, td)        \
-    X(yl, yl) X(yu, yu) X(b[0], b1) X(b[1], b2) X(b[2], b3) X(b[3], b4) X(b[4], b5) X(b[5], b6)     \
-    X(dq[0], dq1) X(dq[1], dq2) X(dq[2], dq3) X(dq[3], dq4) X(dq[4], dq5) X(dq[5], dq6)              \
-    X(sr[0], sr1) X(sr[1], sr2)
+    X(a1, a1) X(a2, a2) X(ap, ap) X(dml, dml) X(dms, dms) X(td, td) X(yl, yl) X(yu, yu) X(b[0], b1)    \
+    X(b[1], b2) X(b[2], b3) X(b[3], b4) X(b[4], b5) X(b[5], b6) X(pk[0], pk1) X(pk[1], pk2)          \
+    X(srRaw[0], sr1) X(srRaw[1], sr2)
 
 template <class L>
-inline G726Lanes<L> LoadG726(G726State *const *states)
+ORVO_LANE_INLINE PastValue<L> SplitFloat(Lane<L> raw, const int32_t *c)
 {
+    return {K<30, L>(c) - ((raw >> 6) & K<15, L>(c)), (raw & K<63, L>(c)) | K<65536, L>(c), raw << 21};
+}
+
+template <class L>
+ORVO_LANE_INLINE Lane<L> JoinFloat(const PastValue<L> &p, const int32_t *c)
+{
+    return (Shr(p.sign, 31) << 10) + ((K<30, L>(c) - p.shift) << 6) + (p.mant & K<63, L>(c));
+}
+
+template <class L>
+ORVO_LANE_INLINE G726Lanes<L> LoadG726(G726State *const *states)
+{
+    const int32_t *c = ConstantBase();
     G726Lanes<L> s;
 #define ORVO_BATCH_LOAD(lane, field) s.lane = LoadField<L>(states, &G726State::field);
     ORVO_BATCH_G726_FIELDS(ORVO_BATCH_LOAD)
 #undef ORVO_BATCH_LOAD
+    int32_t G726State::*const dq[6] = {&G726State::dq1, &G726State::dq2, &G726State::dq3,
+                                       &G726State::dq4, &G726State::dq5, &G726State::dq6};
+    for (int i = 0; i < 6; ++i)
+        s.dq[i] = SplitFloat<L>(LoadField<L>(states, dq[i]), c);
+    for (int j = 0; j < 2; ++j)
+        s.sr[j] = SplitFloat<L>(s.srRaw[j], c);
     return s;
 }
 
+// Stores the state of a ring that stands at rotation p (DQ) and q (SR, pk).
 template <class L>
-inline void SaveG726(const G726Lanes<L> &s, G726State *const *states)
+ORVO_LANE_INLINE void SaveG726(const G726Lanes<L> &ring, int p, int q, G726State *const *states)
 {
+    const int32_t *c = ConstantBase();
+    G726Lanes<L> s = ring;
+    for (int j = 0; j < 2; ++j) {
+        s.srRaw[j] = ring.srRaw[(q + j) % 2];
+        s.pk[j] = ring.pk[(q + j) % 2];
+    }
 #define ORVO_BATCH_SAVE(lane, field) StoreField<L>(states, &G726State::field, s.lane);
     ORVO_BATCH_G726_FIELDS(ORVO_BATCH_SAVE)
 #undef ORVO_BATCH_SAVE
+    int32_t G726State::*const dq[6] = {&G726State::dq1, &G726State::dq2, &G726State::dq3,
+                                       &G726State::dq4, &G726State::dq5, &G726State::dq6};
+    // Every DQ is the floating form of a magnitude below 2^15: eleven bits, joined back exactly.
+    for (int i = 0; i < 6; ++i)
+        StoreField<L>(states, dq[i], JoinFloat<L>(ring.dq[(p + i) % 6], c));
 }
 
-// FMULT of g726::Fmult, lane by lane. Coefficients stay within +-2^15 and past values within the
-// 11-bit floating format, so the coefficient's magnitude below 2^13 and both mantissas below 64.
+// FMULT of g726::Fmult, lane by lane. Coefficients stay within +-2^15, so the coefficient's
+// magnitude is below 2^13 (its float conversion exact) and the exponent sum at most 29.
 template <class L>
-inline Lane<L> Fmult(Lane<L> an, Lane<L> srn)
+ORVO_LANE_INLINE Lane<L> Fmult(Lane<L> an, const PastValue<L> &p, const int32_t *c)
 {
     const Lane<L> anMag = Abs(an >> 2);
-    const Lane<L> anExp = BitLength(anMag);
-    const Lane<L> anMant = SarV(anMag << 6, anExp) | g726::kFloatZero;
-    const Lane<L> exp = anExp + ((srn >> 6) & 15);
-    const Lane<L> mant = (MulAddHalves(srn & 63, anMant) + 48) >> 4;
-    const Lane<L> mag = SarV(mant << 11, (30 - exp) & 31) & g726::kDqMagnitudeMask;
-    return NegateWhereNegative(mag, (srn << 21) ^ an); // bit 10 of srn against the sign of an
-}
-
-// g726::FloatOf15 for magnitudes below 2^15 and signs 0 or 1.
-template <class L>
-inline Lane<L> FloatOf15(Lane<L> sign, Lane<L> m)
-{
-    const Lane<L> e = BitLength(m);
-    return (sign << 10) + (e << 6) + (SarV(m << 6, e) | g726::kFloatZero);
+    Lane<L> anExp, anMant;
+    L::LengthAndTop6(anMag.v, K<126, L>(c).v, K<31, L>(c).v, K<(32 | (48 << 16)), L>(c).v, anExp.v, anMant.v);
+    const Lane<L> mant = MulAddHalves(p.mant, anMant) >> 4;
+    const Lane<L> mag = SarV(mant << 11, p.shift - anExp) & K<g726::kDqMagnitudeMask, L>(c);
+    return {L::NegateWhereNegative(mag.v, (p.sign ^ an).v, K<1, L>(c).v)}; // bit 10 of srn against the sign of an
 }
 
 // The rare magnitudes of 2^15 and more (a decoder fed unrelated codes): lane by lane as
@@ -249,7 +353,7 @@ __attribute__((noinline)) void FloatOfAnyLanes(const int32_t *signs, const int32
 }
 
 template <class L>
-inline Lane<L> FloatOfAny(Lane<L> sign, Lane<L> m)
+ORVO_LANE_INLINE Lane<L> FloatOfAny(Lane<L> sign, Lane<L> m)
 {
     alignas(32) int32_t signs[kMaxLanes];
     alignas(32) int32_t mags[kMaxLanes];
@@ -259,128 +363,173 @@ inline Lane<L> FloatOfAny(Lane<L> sign, Lane<L> m)
     return LoadLane<L>(signs);
 }
 
-// One step of g726::Step on every lane. Encode: value holds samples, returns codes. Decode: value
-// holds codes, returns samples.
-template <class L, int Bits, bool Encode>
-inline Lane<L> G726Step(G726Lanes<L> &s, Lane<L> value)
+// One step of g726::Step on every lane, with the rings at rotation P and Q (see G726Lanes).
+// Encode: value holds samples, returns codes. Decode: value holds codes, returns samples.
+template <class L, int Bits, bool Encode, int P, int Q>
+ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, Lane<L> value)
 {
     constexpr int32_t kAll = (1 << Bits) - 1;
     constexpr int kUpbShift = Bits == 5 ? 9 : 8;
     using T = G726LaneTables<Bits>;
+    const int32_t *c = ConstantBase();
+    auto dq = [&](int i) -> const PastValue<L> & { return s.dq[(P + i) % 6]; };
+    const Lane<L> pk1 = s.pk[Q];
+    const Lane<L> pk2 = s.pk[(Q + 1) % 2];
 
     // 1. Scale factor: al = 64 above ap = 256, else ap >> 2 (then at most 64).
-    const Lane<L> al = Min(s.ap >> 2, Splat<L>(64));
+    const Lane<L> al = Min(s.ap >> 2, K<64, L>(c));
     const Lane<L> yl6 = s.yl >> 6;
     const Lane<L> prod = MulLo(s.yu - yl6, al);
-    const Lane<L> y = yl6 + ((prod + ((prod >> 31) & 63)) >> 6);
+    const Lane<L> y = yl6 + ((prod + ((prod >> 31) & K<63, L>(c))) >> 6);
     const Lane<L> y2 = y >> 2;
 
     // 2. Signal estimate.
-    const Lane<L> z = (Fmult(s.b[0], s.dq[0]) + Fmult(s.b[1], s.dq[1])) +
-                      (Fmult(s.b[2], s.dq[2]) + Fmult(s.b[3], s.dq[3])) +
-                      (Fmult(s.b[4], s.dq[4]) + Fmult(s.b[5], s.dq[5]));
+    const Lane<L> z = (Fmult(s.b[0], dq(0), c) + Fmult(s.b[1], dq(1), c)) +
+                      (Fmult(s.b[2], dq(2), c) + Fmult(s.b[3], dq(3), c)) +
+                      (Fmult(s.b[4], dq(4), c) + Fmult(s.b[5], dq(5), c));
     const Lane<L> sez = z >> 1;
-    const Lane<L> se = (z + (Fmult(s.a1, s.sr[0]) + Fmult(s.a2, s.sr[1]))) >> 1;
+    const Lane<L> se = (z + (Fmult(s.a1, s.sr[Q], c) + Fmult(s.a2, s.sr[(Q + 1) % 2], c))) >> 1;
 
     // 3. Code, its table entry and the sign of DQ (as a mask).
     Lane<L> code, entry, negative;
     if constexpr (Encode) {
         const Lane<L> d = (value >> 2) - se;
         const Lane<L> ds = d >> 31;
-        const Lane<L> m = Abs(d) & g726::kDqMagnitudeMask;
-        const Lane<L> e = BitLength(m >> 1);
-        const Lane<L> dl = (e << 7) + (SarV(m << 7, e) & 127);
-        const Lane<L> slot = Clamp(dl - y2 + g726::kDlnOffset, 0, g726::kDlnSpan - 1);
+        const Lane<L> m = Abs(d) & K<g726::kDqMagnitudeMask, L>(c);
+        // dl = 128 x (bit length - 1) plus the seven bits after the leading one; a zero m gives
+        // -128 here where the scalar step has 0, and both quantize alike (the table's smallest
+        // slot is far below either).
+        Lane<L> e, top6;
+        L::LengthAndTop6(m.v, K<126, L>(c).v, K<31, L>(c).v, K<32, L>(c).v, e.v, top6.v);
+        const Lane<L> dl = (e << 7) + (SarV(m << 8, e) & K<127, L>(c)) - K<128, L>(c);
+        const Lane<L> slot = Min(Max(dl - y2 + K<g726::kDlnOffset, L>(c), K<0, L>(c)), K<g726::kDlnSpan - 1, L>(c));
         entry = Gather(T::kQuantizer.data(), slot);
-        const Lane<L> index = entry & kEntryIndexMask;
+        const Lane<L> index = entry & K<kEntryIndexMask, L>(c);
         if constexpr (Bits == 2)
             negative = ds;
         else
-            negative = ds | Eq(index, 0); // magnitude 0 is coded as all ones
-        code = Select(negative, kAll - index, index);
+            negative = ds | Eq(index, K<0, L>(c)); // magnitude 0 is coded as all ones
+        code = Select(negative, K<kAll, L>(c) - index, index);
     } else {
-        code = value & kAll;
+        code = value & K<kAll, L>(c);
         entry = Gather(T::kByCode.data(), code);
-        negative = Gt(code, kAll >> 1);
+        negative = Gt(code, K<(kAll >> 1), L>(c));
     }
 
     // 4. Inverse quantizer.
     const Lane<L> dql = (entry >> kEntryDqlnShift) + y2;
-    const Lane<L> dex = (dql >> 7) & 15;
-    const Lane<L> dqt = (dql & 127) + 128;
-    const Lane<L> mag = AndNot(dql >> 31, SarV(dqt << 7, (14 - dex) & 31));
+    const Lane<L> dex = (dql >> 7) & K<15, L>(c);
+    const Lane<L> dqt = (dql & K<127, L>(c)) + K<128, L>(c);
+    const Lane<L> mag = AndNot(dql >> 31, SarV(dqt << 7, K<14, L>(c) - dex));
 
     // 5. Transition detector, with the previous td and yl.
     const Lane<L> ylint = s.yl >> 15;
-    const Lane<L> ylfrac = (s.yl >> 10) & 31;
-    const Lane<L> thr = Select(Gt(ylint, 9), Splat<L>(31 << 10), ShlV(ylfrac + 32, ylint & 31));
+    const Lane<L> ylfrac = (s.yl >> 10) & K<31, L>(c);
+    const Lane<L> thr = Select(Gt(ylint, K<9, L>(c)), K<(31 << 10), L>(c), ShlV(ylfrac + K<32, L>(c), ylint & K<31, L>(c)));
     const Lane<L> dqthr = (thr + (thr >> 1)) >> 1;
-    const Lane<L> tr = AndNot(Eq(s.td, 0), Gt(mag, dqthr));
+    const Lane<L> tr = AndNot(Eq(s.td, K<0, L>(c)), Gt(mag, dqthr));
 
     // 6. Reconstruction and predictor update.
     const Lane<L> dqs = (mag ^ negative) - negative;
     const Lane<L> dqsez = sez + dqs;
     const Lane<L> pk0 = dqsez >> 15;
-    const Lane<L> sigpk = Eq(dqsez, 0);
+    const Lane<L> sigpk = Eq(dqsez, K<0, L>(c));
     const Lane<L> sr = se + dqs;
     const Lane<L> srNegative = (sr << 16) >> 31; // bit 15 of sr
     const Lane<L> srMag = (sr ^ srNegative) - srNegative;
-    Lane<L> sr1 = FloatOf15(srNegative & 1, srMag);
-    if (__builtin_expect(Any(Shr(srMag, 15)), 0))
-        sr1 = FloatOfAny(srNegative & 1, srMag);
-    const Lane<L> dq0 = FloatOf15(negative & 1, mag);
+    Lane<L> srExp, srTop6;
+    L::LengthAndTop6(srMag.v, K<126, L>(c).v, K<31, L>(c).v, K<32, L>(c).v, srExp.v, srTop6.v);
+    Lane<L> sr1 = (srNegative & K<1024, L>(c)) + (srExp << 6) + srTop6;
+    PastValue<L> sr1Past{K<30, L>(c) - srExp, srTop6 | K<65536, L>(c), srNegative << 31};
+    if (__builtin_expect(Any(Shr(srMag, 15)), 0)) {
+        sr1 = FloatOfAny(srNegative & K<1, L>(c), srMag);
+        sr1Past = SplitFloat<L>(sr1, c);
+    }
+    Lane<L> dqExp, dqTop6;
+    L::LengthAndTop6(mag.v, K<126, L>(c).v, K<31, L>(c).v, K<(32 | 65536), L>(c).v, dqExp.v, dqTop6.v);
+    const PastValue<L> dq0{K<30, L>(c) - dqExp, dqTop6, negative << 31};
 
     // UPB: +-128 by the agreement of the signs, 0 for a zero difference.
-    const Lane<L> step = AndNot(Eq(mag, 0), 128);
+    const Lane<L> step = AndNot(Eq(mag, K<0, L>(c)), K<128, L>(c));
     for (int i = 0; i < 6; ++i) {
-        const Lane<L> differ = ((s.dq[i] << 21) ^ negative) >> 31;
-        s.b[i] = AndNot(tr, s.b[i] - (s.b[i] >> kUpbShift) + ((step ^ differ) - differ));
+        const Lane<L> u = {L::NegateWhereNegative(step.v, (dq(i).sign ^ negative).v, K<1, L>(c).v)};
+        s.b[i] = AndNot(tr, s.b[i] - (s.b[i] >> kUpbShift) + u);
     }
     // UPA2, LIMC, UPA1, LIMD.
-    const Lane<L> fa1 = Clamp(s.a1, -8191, 8191) << 2;
-    const Lane<L> same1 = Eq(pk0, s.pk1);
+    const Lane<L> fa1 = Min(Max(s.a1, K<-8191, L>(c)), K<8191, L>(c)) << 2;
+    const Lane<L> same1 = Eq(pk0, pk1);
     const Lane<L> fa = (fa1 ^ same1) - same1;
-    const Lane<L> g = AndNot(sigpk, (Select(Eq(pk0, s.pk2), Splat<L>(16384), Splat<L>(-16384)) + fa) >> 7);
-    const Lane<L> a2p = AndNot(tr, Clamp(s.a2 - (s.a2 >> 7) + g, -12288, 12288));
-    const Lane<L> h = AndNot(sigpk, Select(same1, Splat<L>(192), Splat<L>(-192)));
-    s.a1 = AndNot(tr, Min(Max(s.a1 - (s.a1 >> 8) + h, a2p - 15360), 15360 - a2p));
+    const Lane<L> g = AndNot(sigpk, (Select(Eq(pk0, pk2), K<16384, L>(c), K<-16384, L>(c)) + fa) >> 7);
+    const Lane<L> a2p = AndNot(tr, Min(Max(s.a2 - (s.a2 >> 7) + g, K<-12288, L>(c)), K<12288, L>(c)));
+    const Lane<L> h = AndNot(sigpk, Select(same1, K<192, L>(c), K<-192, L>(c)));
+    s.a1 = AndNot(tr, Min(Max(s.a1 - (s.a1 >> 8) + h, a2p - K<15360, L>(c)), K<15360, L>(c) - a2p));
     s.a2 = a2p;
-    s.pk2 = s.pk1;
-    s.pk1 = pk0;
-    s.sr[1] = s.sr[0];
-    s.sr[0] = sr1;
-    for (int i = 5; i > 0; --i)
-        s.dq[i] = s.dq[i - 1];
-    s.dq[0] = dq0;
+    // The newest values go over the oldest.
+    s.pk[(Q + 1) % 2] = pk0;
+    s.srRaw[(Q + 1) % 2] = sr1;
+    s.sr[(Q + 1) % 2] = sr1Past;
+    s.dq[(P + 5) % 6] = dq0;
 
     // 7. Tone detector.
-    const Lane<L> tdp = AndNot(tr, Gt(Splat<L>(-11776), a2p));
-    s.td = tdp & 1;
+    const Lane<L> tdp = AndNot(tr, Gt(K<-11776, L>(c), a2p));
+    s.td = tdp & K<1, L>(c);
 
     // 8. Adaptation speed control.
-    const Lane<L> f = (entry >> kEntryFShift) & kEntryFMask;
+    const Lane<L> f = (entry >> kEntryFShift) & K<kEntryFMask, L>(c);
     s.dms += ((f << 9) - s.dms) >> 5;
     s.dml += ((f << 11) - s.dml) >> 7;
     const Lane<L> spread = Abs((s.dms << 2) - s.dml);
-    const Lane<L> steady = AndNot(tdp, Gt(y, 1535) & Gt(s.dml >> 3, spread));
-    const Lane<L> ax = AndNot(steady, 512);
-    s.ap = Select(tr, Splat<L>(256), s.ap + ((ax - s.ap) >> 4));
+    const Lane<L> steady = AndNot(tdp, Gt(y, K<1535, L>(c)) & Gt(s.dml >> 3, spread));
+    const Lane<L> ax = AndNot(steady, K<512, L>(c));
+    s.ap = Select(tr, K<256, L>(c), s.ap + ((ax - s.ap) >> 4));
 
     // 9. Scale factor adaptation.
     const Lane<L> w = (entry << (32 - kEntryWShift - kEntryFieldBits)) >> (32 - kEntryFieldBits);
-    s.yu = Clamp(y + (((w << 5) - y) >> 5), g726::kYuMin, g726::kYuMax);
+    s.yu = Min(Max(y + (((w << 5) - y) >> 5), K<g726::kYuMin, L>(c)), K<g726::kYuMax, L>(c));
     s.yl += ((s.yu << 6) - s.yl) >> 6;
 
     if constexpr (Encode)
         return code;
     else
-        return Clamp(sr, -8192, 8191) << 2;
+        return Min(Max(sr, K<-8192, L>(c)), K<8191, L>(c)) << 2;
 }
 
 // A lane-interleaved block: row t holds sample (or code) t of every lane.
 struct alignas(64) LaneBlock {
     int32_t values[(kMaxSamples + 1) * kMaxLanes];
 };
+
+// Runs the step over n rows of a block in place, six at a time so that the rings come back to
+// rotation 0; returns the rotations the rings stand at after the last row.
+template <class L, int Bits, bool Encode>
+ORVO_LANE_INLINE void G726Rows(G726Lanes<L> &s, int32_t *rows, int n, int *p, int *q)
+{
+    constexpr int W = L::kWidth;
+    int t = 0;
+    for (; t + 6 <= n; t += 6) {
+        int32_t *r = rows + t * W;
+        StoreLane<L>(r, G726Step<L, Bits, Encode, 0, 0>(s, LoadLane<L>(r)));
+        StoreLane<L>(r + W, G726Step<L, Bits, Encode, 5, 1>(s, LoadLane<L>(r + W)));
+        StoreLane<L>(r + 2 * W, G726Step<L, Bits, Encode, 4, 0>(s, LoadLane<L>(r + 2 * W)));
+        StoreLane<L>(r + 3 * W, G726Step<L, Bits, Encode, 3, 1>(s, LoadLane<L>(r + 3 * W)));
+        StoreLane<L>(r + 4 * W, G726Step<L, Bits, Encode, 2, 0>(s, LoadLane<L>(r + 4 * W)));
+        StoreLane<L>(r + 5 * W, G726Step<L, Bits, Encode, 1, 1>(s, LoadLane<L>(r + 5 * W)));
+    }
+    const int left = n - t;
+    int32_t *r = rows + t * W;
+    if (left > 0)
+        StoreLane<L>(r, G726Step<L, Bits, Encode, 0, 0>(s, LoadLane<L>(r)));
+    if (left > 1)
+        StoreLane<L>(r + W, G726Step<L, Bits, Encode, 5, 1>(s, LoadLane<L>(r + W)));
+    if (left > 2)
+        StoreLane<L>(r + 2 * W, G726Step<L, Bits, Encode, 4, 0>(s, LoadLane<L>(r + 2 * W)));
+    if (left > 3)
+        StoreLane<L>(r + 3 * W, G726Step<L, Bits, Encode, 3, 1>(s, LoadLane<L>(r + 3 * W)));
+    if (left > 4)
+        StoreLane<L>(r + 4 * W, G726Step<L, Bits, Encode, 2, 0>(s, LoadLane<L>(r + 4 * W)));
+    *p = (6 - left) % 6;
+    *q = left % 2;
+}
 
 template <class L, int Bits>
 void G726EncodeLanes(G726State *const *states, const int16_t *const *samples, uint8_t *const *payloads, int n)
@@ -391,9 +540,9 @@ void G726EncodeLanes(G726State *const *states, const int16_t *const *samples, ui
         for (int t = 0; t < n; ++t)
             block.values[t * W + l] = samples[l][t];
     G726Lanes<L> s = LoadG726<L>(states);
-    for (int t = 0; t < n; ++t)
-        StoreLane<L>(block.values + t * W, G726Step<L, Bits, true>(s, LoadLane<L>(block.values + t * W)));
-    SaveG726<L>(s, states);
+    int p = 0, q = 0;
+    G726Rows<L, Bits, true>(s, block.values, n, &p, &q);
+    SaveG726<L>(s, p, q, states);
     // Eight codes of Bits bits are Bits whole bytes; the payloads are clear, so codes are OR-ed in.
     for (int l = 0; l < W; ++l) {
         uint8_t *out = payloads[l];
@@ -442,9 +591,9 @@ void G726DecodeLanes(G726State *const *states, const uint8_t *const *payloads, i
         }
     }
     G726Lanes<L> s = LoadG726<L>(states);
-    for (int t = 0; t < codes; ++t)
-        StoreLane<L>(block.values + t * W, G726Step<L, Bits, false>(s, LoadLane<L>(block.values + t * W)));
-    SaveG726<L>(s, states);
+    int p = 0, q = 0;
+    G726Rows<L, Bits, false>(s, block.values, codes, &p, &q);
+    SaveG726<L>(s, p, q, states);
     for (int l = 0; l < W; ++l)
         for (int t = 0; t < codes; ++t)
             samples[l][t] = static_cast<int16_t>(block.values[t * W + l]);
@@ -453,7 +602,7 @@ void G726DecodeLanes(G726State *const *states, const uint8_t *const *payloads, i
 // ---- IMA ADPCM ----
 
 template <class L>
-inline void LoadAdpcm(AdpcmState *const *states, Lane<L> &predicted, Lane<L> &index)
+ORVO_LANE_INLINE void LoadAdpcm(AdpcmState *const *states, Lane<L> &predicted, Lane<L> &index)
 {
     alignas(32) int32_t p[kMaxLanes];
     alignas(32) int32_t i[kMaxLanes];
@@ -466,7 +615,7 @@ inline void LoadAdpcm(AdpcmState *const *states, Lane<L> &predicted, Lane<L> &in
 }
 
 template <class L>
-inline void SaveAdpcm(AdpcmState *const *states, Lane<L> predicted, Lane<L> index)
+ORVO_LANE_INLINE void SaveAdpcm(AdpcmState *const *states, Lane<L> predicted, Lane<L> index)
 {
     alignas(32) int32_t p[kMaxLanes];
     alignas(32) int32_t i[kMaxLanes];
@@ -480,8 +629,9 @@ inline void SaveAdpcm(AdpcmState *const *states, Lane<L> predicted, Lane<L> inde
 
 // The textbook IMA ADPCM encoder step on every lane; returns the 4-bit codes.
 template <class L>
-inline Lane<L> AdpcmEncodeStep(Lane<L> sample, Lane<L> &predicted, Lane<L> &index)
+ORVO_LANE_INLINE Lane<L> AdpcmEncodeStep(Lane<L> sample, Lane<L> &predicted, Lane<L> &index)
 {
+    const int32_t *c = ConstantBase();
     const Lane<L> step = Gather(ImaLaneTables::kSteps.data(), index);
     const Lane<L> d = sample - predicted;
     const Lane<L> negative = d >> 31;
@@ -495,10 +645,13 @@ inline Lane<L> AdpcmEncodeStep(Lane<L> sample, Lane<L> &predicted, Lane<L> &inde
     const Lane<L> d1 = d2 - AndNot(below2, half);
     const Lane<L> below1 = Gt(quarter, d1);
     const Lane<L> delta = (step >> 3) + AndNot(below4, step) + AndNot(below2, half) + AndNot(below1, quarter);
-    const Lane<L> magnitude = AndNot(below4, 4) | AndNot(below2, 2) | AndNot(below1, 1);
-    predicted = Clamp(predicted + NegateWhereNegative(delta, negative), -32768, 32767);
-    index = Clamp(index + Gather(ImaLaneTables::kIndexSteps.data(), magnitude), 0, kImaMaxIndex);
-    return magnitude | (negative & kImaSignBit);
+    const Lane<L> magnitude = (AndNot(below4, K<4, L>(c)) | AndNot(below2, K<2, L>(c))) | AndNot(below1, K<1, L>(c));
+    predicted = Min(Max(predicted + Lane<L>{L::NegateWhereNegative(delta.v, negative.v, K<1, L>(c).v)},
+                        K<-32768, L>(c)),
+                    K<32767, L>(c));
+    index = Min(Max(index + Lane<L>{L::Lookup8(ImaLaneTables::kIndexSteps.data(), magnitude.v)}, K<0, L>(c)),
+                K<kImaMaxIndex, L>(c));
+    return magnitude | (negative & K<kImaSignBit, L>(c));
 }
 
 template <class L>
@@ -532,16 +685,24 @@ void AdpcmDecodeLanes(AdpcmState *const *states, const uint8_t *const *codes, in
     constexpr int kFirstShift = HighFirst ? 4 : 0;
     constexpr int kSecondShift = HighFirst ? 0 : 4;
     LaneBlock block;
-    for (int l = 0; l < W; ++l)
-        for (int t = 0; t < n; ++t)
-            block.values[t * W + l] = (codes[l][t >> 1] >> ((t & 1) ? kSecondShift : kFirstShift)) & 0xF;
+    for (int l = 0; l < W; ++l) {
+        const uint8_t *in = codes[l];
+        for (int t = 0; t + 1 < n; t += 2) {
+            block.values[t * W + l] = (in[t >> 1] >> kFirstShift) & 0xF;
+            block.values[(t + 1) * W + l] = (in[t >> 1] >> kSecondShift) & 0xF;
+        }
+        if (n & 1)
+            block.values[(n - 1) * W + l] = (in[(n - 1) >> 1] >> kFirstShift) & 0xF;
+    }
     Lane<L> predicted, index;
     LoadAdpcm<L>(states, predicted, index);
     for (int t = 0; t < n; ++t) {
+        const int32_t *c = ConstantBase();
         const Lane<L> code = LoadLane<L>(block.values + t * W);
         const Lane<L> delta = Gather(ImaLaneTables::kSignedDifferences.data(), (index << 4) | code);
-        predicted = Clamp(predicted + delta, -32768, 32767);
-        index = Clamp(index + Gather(ImaLaneTables::kIndexSteps.data(), code), 0, kImaMaxIndex);
+        predicted = Min(Max(predicted + delta, K<-32768, L>(c)), K<32767, L>(c));
+        index = Min(Max(index + Lane<L>{L::Lookup8(ImaLaneTables::kIndexSteps.data(), code.v)}, K<0, L>(c)),
+                    K<kImaMaxIndex, L>(c));
         StoreLane<L>(block.values + t * W, predicted);
     }
     SaveAdpcm<L>(states, predicted, index);
@@ -564,3 +725,5 @@ constexpr Kernels MakeKernels()
 
 } // namespace
 } // namespace orvo::voice::batch
+
+#undef ORVO_LANE_INLINE

@@ -32,7 +32,7 @@ struct Avx2Lanes {
     static V Select(V mask, V a, V b) { return _mm256_blendv_epi8(b, a, mask); }
     static V Abs(V a) { return _mm256_abs_epi32(a); }
     // sign_epi32 also zeroes where its second operand is 0; OR-ing 1 keeps every sign and no zero.
-    static V NegateWhereNegative(V a, V sign) { return _mm256_sign_epi32(a, _mm256_or_si256(sign, _mm256_set1_epi32(1))); }
+    static V NegateWhereNegative(V a, V sign, V one) { return _mm256_sign_epi32(a, _mm256_or_si256(sign, one)); }
     static V MulLo(V a, V b) { return _mm256_mullo_epi32(a, b); }
     static V MulAddHalves(V a, V b) { return _mm256_madd_epi16(a, b); }
     // Through a float conversion: its exponent is the bit length plus 126. Clearing the bit below
@@ -44,5 +44,16 @@ struct Avx2Lanes {
         return _mm256_subs_epu16(exponent, _mm256_set1_epi32(126));
     }
     static V Gather(const int32_t *table, V index) { return _mm256_i32gather_epi32(table, index, 4); }
+    // table[index & 7] for an eight-entry table.
+    static V Lookup8(const int32_t *table, V index) { return _mm256_permutevar8x32_epi32(Load(table), index); }
+    // Bit length and the six bits from the leading one, OR-ed with `extra` (which holds 32, the
+    // leading one, for a zero value), of values below 2^24, from a float conversion: its exponent is the bit length plus 126 and its
+    // mantissa starts with the five bits after the leading one.
+    static void LengthAndTop6(V m, V bias126, V low5, V extra, V &length, V &top6)
+    {
+        const __m256i f = _mm256_castps_si256(_mm256_cvtepi32_ps(m));
+        length = _mm256_subs_epu16(_mm256_srli_epi32(f, 23), bias126);
+        top6 = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(f, 18), low5), extra);
+    }
     static bool Any(V a) { return !_mm256_testz_si256(a, a); }
 };

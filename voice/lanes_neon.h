@@ -33,7 +33,7 @@ struct NeonLanes {
     static V Eq(V a, V b) { return vreinterpretq_s32_u32(vceqq_s32(a, b)); }
     static V Select(V mask, V a, V b) { return vbslq_s32(vreinterpretq_u32_s32(mask), a, b); }
     static V Abs(V a) { return vabsq_s32(a); }
-    static V NegateWhereNegative(V a, V sign)
+    static V NegateWhereNegative(V a, V sign, V)
     {
         const V mask = vshrq_n_s32(sign, 31);
         return vsubq_s32(veorq_s32(a, mask), mask);
@@ -51,6 +51,12 @@ struct NeonLanes {
         vst1q_s32(at, index);
         const int32_t values[kWidth] = {table[at[0]], table[at[1]], table[at[2]], table[at[3]]};
         return vld1q_s32(values);
+    }
+    static V Lookup8(const int32_t *table, V index) { return Gather(table, vandq_s32(index, vdupq_n_s32(7))); }
+    static void LengthAndTop6(V m, V, V, V extra, V &length, V &top6)
+    {
+        length = BitLength(m);
+        top6 = vorrq_s32(vshlq_s32(vshlq_n_s32(m, 6), vnegq_s32(length)), extra);
     }
     static bool Any(V a) { return vmaxvq_u32(vreinterpretq_u32_s32(a)) != 0; }
 };
