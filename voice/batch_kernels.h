@@ -531,14 +531,37 @@ ORVO_LANE_INLINE void G726Rows(G726Lanes<L> &s, int32_t *rows, int n, int *p, in
     *q = left % 2;
 }
 
+// Sample t of lane l to row t of the block, for n samples, and back.
+template <class L>
+inline void SamplesToRows(const int16_t *const *samples, int n, int32_t *rows)
+{
+    constexpr int W = L::kWidth;
+    int t = 0;
+    for (; t + L::kTransposeRows <= n; t += L::kTransposeRows)
+        L::ColumnsToRows(samples, t, rows + t * W);
+    for (; t < n; ++t)
+        for (int l = 0; l < W; ++l)
+            rows[t * W + l] = samples[l][t];
+}
+
+template <class L>
+inline void RowsToSamples(const int32_t *rows, int n, int16_t *const *samples)
+{
+    constexpr int W = L::kWidth;
+    int t = 0;
+    for (; t + L::kTransposeRows <= n; t += L::kTransposeRows)
+        L::RowsToColumns(rows + t * W, t, samples);
+    for (; t < n; ++t)
+        for (int l = 0; l < W; ++l)
+            samples[l][t] = static_cast<int16_t>(rows[t * W + l]);
+}
+
 template <class L, int Bits>
 void G726EncodeLanes(G726State *const *states, const int16_t *const *samples, uint8_t *const *payloads, int n)
 {
     constexpr int W = L::kWidth;
     LaneBlock block;
-    for (int l = 0; l < W; ++l)
-        for (int t = 0; t < n; ++t)
-            block.values[t * W + l] = samples[l][t];
+    SamplesToRows<L>(samples, n, block.values);
     G726Lanes<L> s = LoadG726<L>(states);
     int p = 0, q = 0;
     G726Rows<L, Bits, true>(s, block.values, n, &p, &q);
@@ -594,9 +617,7 @@ void G726DecodeLanes(G726State *const *states, const uint8_t *const *payloads, i
     int p = 0, q = 0;
     G726Rows<L, Bits, false>(s, block.values, codes, &p, &q);
     SaveG726<L>(s, p, q, states);
-    for (int l = 0; l < W; ++l)
-        for (int t = 0; t < codes; ++t)
-            samples[l][t] = static_cast<int16_t>(block.values[t * W + l]);
+    RowsToSamples<L>(block.values, codes, samples);
 }
 
 // ---- IMA ADPCM ----
@@ -661,9 +682,7 @@ void AdpcmEncodeLanes(AdpcmState *const *states, const int16_t *const *samples, 
     if (n <= 0)
         return;
     LaneBlock block;
-    for (int l = 0; l < W; ++l)
-        for (int t = 0; t < n; ++t)
-            block.values[t * W + l] = samples[l][t];
+    SamplesToRows<L>(samples, n, block.values);
     Lane<L> predicted, index;
     LoadAdpcm<L>(states, predicted, index);
     for (int t = 0; t < n; ++t)
@@ -706,9 +725,7 @@ void AdpcmDecodeLanes(AdpcmState *const *states, const uint8_t *const *codes, in
         StoreLane<L>(block.values + t * W, predicted);
     }
     SaveAdpcm<L>(states, predicted, index);
-    for (int l = 0; l < W; ++l)
-        for (int t = 0; t < n; ++t)
-            samples[l][t] = static_cast<int16_t>(block.values[t * W + l]);
+    RowsToSamples<L>(block.values, n, samples);
 }
 
 // The kernel table of one lane-operation set.

@@ -56,4 +56,48 @@ struct Avx2Lanes {
         top6 = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(f, 18), low5), extra);
     }
     static bool Any(V a) { return !_mm256_testz_si256(a, a); }
+
+    // Eight rows of the lane-interleaved block from eight samples of each lane's own buffer, and
+    // back: an 8 x 8 transpose of 32-bit values.
+    static void Transpose(__m256i &r0, __m256i &r1, __m256i &r2, __m256i &r3, __m256i &r4, __m256i &r5,
+                          __m256i &r6, __m256i &r7)
+    {
+        const __m256i t0 = _mm256_unpacklo_epi32(r0, r1), t1 = _mm256_unpackhi_epi32(r0, r1);
+        const __m256i t2 = _mm256_unpacklo_epi32(r2, r3), t3 = _mm256_unpackhi_epi32(r2, r3);
+        const __m256i t4 = _mm256_unpacklo_epi32(r4, r5), t5 = _mm256_unpackhi_epi32(r4, r5);
+        const __m256i t6 = _mm256_unpacklo_epi32(r6, r7), t7 = _mm256_unpackhi_epi32(r6, r7);
+        const __m256i u0 = _mm256_unpacklo_epi64(t0, t2), u1 = _mm256_unpackhi_epi64(t0, t2);
+        const __m256i u2 = _mm256_unpacklo_epi64(t1, t3), u3 = _mm256_unpackhi_epi64(t1, t3);
+        const __m256i u4 = _mm256_unpacklo_epi64(t4, t6), u5 = _mm256_unpackhi_epi64(t4, t6);
+        const __m256i u6 = _mm256_unpacklo_epi64(t5, t7), u7 = _mm256_unpackhi_epi64(t5, t7);
+        r0 = _mm256_permute2x128_si256(u0, u4, 0x20);
+        r1 = _mm256_permute2x128_si256(u1, u5, 0x20);
+        r2 = _mm256_permute2x128_si256(u2, u6, 0x20);
+        r3 = _mm256_permute2x128_si256(u3, u7, 0x20);
+        r4 = _mm256_permute2x128_si256(u0, u4, 0x31);
+        r5 = _mm256_permute2x128_si256(u1, u5, 0x31);
+        r6 = _mm256_permute2x128_si256(u2, u6, 0x31);
+        r7 = _mm256_permute2x128_si256(u3, u7, 0x31);
+    }
+    static constexpr int kTransposeRows = 8;
+    static void ColumnsToRows(const int16_t *const *columns, int t, int32_t *rows)
+    {
+        __m256i r[8];
+        for (int l = 0; l < 8; ++l)
+            r[l] = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(columns[l] + t)));
+        Transpose(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]);
+        for (int k = 0; k < 8; ++k)
+            Store(rows + k * kWidth, r[k]);
+    }
+    // The rows hold 16-bit values.
+    static void RowsToColumns(const int32_t *rows, int t, int16_t *const *columns)
+    {
+        __m256i r[8];
+        for (int k = 0; k < 8; ++k)
+            r[k] = Load(rows + k * kWidth);
+        Transpose(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]);
+        for (int l = 0; l < 8; ++l)
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(columns[l] + t),
+                             _mm_packs_epi32(_mm256_castsi256_si128(r[l]), _mm256_extracti128_si256(r[l], 1)));
+    }
 };
