@@ -5,9 +5,10 @@
 
 // The lanes are 32-byte vectors of the compiler's own; every function passing them has internal
 // linkage, so their calling convention never meets another compiler's.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wpsabi"
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wunknown-warning-option"
 #endif
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 #include "voice/batch.h"
 #include "voice/batch_kernels.h"

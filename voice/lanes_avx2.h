@@ -45,7 +45,10 @@ struct Avx2Lanes {
     }
     static V Gather(const int32_t *table, V index) { return _mm256_i32gather_epi32(table, index, 4); }
     // table[index & 7] for an eight-entry table.
-    static V Lookup8(const int32_t *table, V index) { return _mm256_permutevar8x32_epi32(Load(table), index); }
+    static V Lookup8(const int32_t *table, V index)
+    {
+        return _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(table)), index);
+    }
     // Bit length and the six bits from the leading one, OR-ed with `extra` (which holds 32, the
     // leading one, for a zero value), of values below 2^24, from a float conversion: its exponent is the bit length plus 126 and its
     // mantissa starts with the five bits after the leading one.
