@@ -280,6 +280,32 @@ TEST_F(RtpPlayTest, EveryCodecThroughRtpIntoThePlaybackBitExact)
     }
 }
 
+// While the queue is short every ninth frame is played twice. A codec with memory plays the
+// repeat from the same state as the frame itself, so both plays are alike and the frames after
+// them decode exactly as if the frame had been played once.
+TEST_F(RtpPlayTest, RepeatedFramesOfACodecWithMemoryDecodeAlike)
+{
+    constexpr int kLongStream = 30;
+    Start(true);
+    ASSERT_EQ(Orvo_SetRtpPayloadType(99, VOICE_G726_40K), 0);
+    OrvoRtpSender sender;
+    ASSERT_EQ(Orvo_RtpSenderInit(&sender, VOICE_G726_40K, 99, 0), 0);
+    std::vector<Bytes> packets = EncodeTalkPackets(VOICE_G726_40K, kLongStream);
+    for (const Bytes &p : packets) {
+        uint8_t rtp[ORVO_RTP_PACKET_MAX];
+        int32_t n = Orvo_RtpFromTalkPacket(&sender, p.data(), static_cast<int32_t>(p.size()), rtp,
+                                           sizeof rtp);
+        ASSERT_EQ(Orvo_InputRtpData(rtp, n), 0);
+        ASSERT_TRUE(virt::Advance(kPacketMs));
+    }
+    ASSERT_TRUE(virt::Advance(40 * kPacketMs));
+    std::vector<Samples> once = DecodeTalkPackets(VOICE_G726_40K, packets);
+    std::vector<Samples> expected;
+    for (int id : testing::StretchedOrder(1, kLongStream))
+        expected.push_back(once[static_cast<size_t>(id - 1)]);
+    EXPECT_EQ(PlayedSamples(), expected);
+}
+
 TEST_F(RtpPlayTest, ReceivePackingOverrideDecodesWhatWasSent)
 {
     Start(true);
