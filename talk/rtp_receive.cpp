@@ -2,6 +2,7 @@
 // ring, the ordering by sequence number and the hand-over to the jitter queue.
 #include "talk/rtp_receive.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -10,6 +11,7 @@
 #include "platform/thread.h"
 #include "talk/audio_play_thread.h"
 #include "talk/rtp/rtp_format.h"
+#include "talk/talk_codec.h"
 #include "talk/talk_counters.h"
 #include "talk/talk_ring.h"
 #include "talk/talk_service.h"
@@ -24,6 +26,7 @@ RtpCounters g_rtpCounters;
 struct RtpReceiveService {
     TalkRing ring;
     RtpReorderer reorderer{g_rtpCounters};
+    FrameSplitter splitter;
     ReceivedFrame arriving; // Orvo_InputRtpData's staging
     ReceivedFrame taken;    // the feeder's
 };
@@ -74,6 +77,28 @@ public:
 private:
     CAudioPlayThread &m_thread;
 };
+
+// Ordered payloads through the splitter into the next sink.
+class SplittingSink final : public OrderedFrameSink {
+public:
+    SplittingSink(FrameSplitter &splitter, OrderedFrameSink &next) : m_splitter(splitter), m_next(next) {}
+    void Deliver(const OrderedFrame &frame) override { m_splitter.Split(frame, m_next); }
+
+private:
+    FrameSplitter &m_splitter;
+    OrderedFrameSink &m_next;
+};
+
+// Bytes of one 20 ms frame of a codec that the splitter cuts (G.711, G.726), else 0.
+int32_t SplitFrameBytes(int16_t type)
+{
+    constexpr int kBitsPerByte = 8;
+    if (type == VOICE_G711_A || type == VOICE_G711_U)
+        return kSplitFrameSamples;
+    if (int bits = G726BitsOf(type); bits != 0)
+        return kSplitFrameSamples * bits / kBitsPerByte;
+    return 0;
+}
 
 int32_t Refuse(int32_t status)
 {
@@ -268,7 +293,7 @@ int32_t ReadRtpPacket(const uint8_t *data, int32_t length, int64_t arrivalMs, Re
         return ORVO_RTP_ERR_PAYLOAD_TYPE;
     int32_t bytes = rtp::RtpPayloadToFrame(type, data + header.payload_offset,
                                            header.payload_length, frame.payload,
-                                           kRtpFramePayloadMax);
+                                           kRtpPayloadMax);
     if (bytes < 0)
         return ORVO_RTP_ERR_LENGTH;
     frame.ssrc = header.ssrc;
@@ -281,6 +306,63 @@ int32_t ReadRtpPacket(const uint8_t *data, int32_t length, int64_t arrivalMs, Re
     return ORVO_RTP_OK;
 }
 
+// ---- FrameSplitter
+
+void FrameSplitter::Emit(const OrderedFrame &from, const uint8_t *payload, int32_t bytes,
+                         uint32_t timestamp, OrderedFrameSink &next)
+{
+    OrderedFrame piece = from;
+    piece.payload = payload;
+    piece.length = static_cast<uint16_t>(bytes);
+    piece.timestamp = timestamp;
+    piece.newStream = m_newStreamPending;
+    m_newStreamPending = false;
+    next.Deliver(piece);
+}
+
+void FrameSplitter::Split(const OrderedFrame &frame, OrderedFrameSink &next)
+{
+    if (frame.newStream || frame.type != m_type) {
+        m_carryBytes = 0; // samples of another stream or codec do not continue this one
+        m_type = frame.type;
+        m_newStreamPending = frame.newStream;
+    }
+    if (m_carryBytes == 0 && PlayableSamples(frame.type, frame.length) >= 0) {
+        Emit(frame, frame.payload, frame.length, frame.timestamp, next);
+        return;
+    }
+    const int32_t frameBytes = SplitFrameBytes(frame.type);
+    if (frameBytes == 0)
+        return; // not a codec that is cut; the checks at the door let no such payload through
+    const uint8_t *rest = frame.payload;
+    int32_t left = frame.length;
+    uint32_t timestamp = frame.timestamp;
+    if (m_carryBytes > 0) {
+        int32_t take = std::min(frameBytes - m_carryBytes, left);
+        std::memcpy(m_carry + m_carryBytes, rest, static_cast<size_t>(take));
+        m_carryBytes += take;
+        rest += take;
+        left -= take;
+        timestamp += static_cast<uint32_t>(rtp::SamplesInPayload(frame.type, take));
+        if (m_carryBytes < frameBytes)
+            return;
+        Emit(frame, m_carry, frameBytes, m_carryTimestamp, next);
+        m_carryBytes = 0;
+    }
+    const uint32_t samplesPerFrame = static_cast<uint32_t>(rtp::SamplesInPayload(frame.type, frameBytes));
+    while (left >= frameBytes) {
+        Emit(frame, rest, frameBytes, timestamp, next);
+        rest += frameBytes;
+        left -= frameBytes;
+        timestamp += samplesPerFrame;
+    }
+    if (left > 0) {
+        std::memcpy(m_carry, rest, static_cast<size_t>(left));
+        m_carryBytes = left;
+        m_carryTimestamp = timestamp;
+    }
+}
+
 // ---- feeder
 
 void FeedRtpFrames(CAudioPlayThread &thread)
@@ -288,7 +370,8 @@ void FeedRtpFrames(CAudioPlayThread &thread)
     RtpReceiveService *service = g_service.load(std::memory_order_acquire);
     if (!service)
         return;
-    PlaybackSink sink(thread);
+    PlaybackSink playback(thread);
+    SplittingSink sink(service->splitter, playback);
     int32_t length = 0;
     while (service->ring.Take(&service->taken, static_cast<int32_t>(sizeof(ReceivedFrame)), &length))
         service->reorderer.Push(service->taken, sink);

@@ -4,6 +4,7 @@
 // default 166-byte talk packet unchanged.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -306,6 +307,51 @@ TEST_F(RtpPlayTest, RepeatedFramesOfACodecWithMemoryDecodeAlike)
     EXPECT_EQ(PlayedSamples(), expected);
 }
 
+// ffmpeg sends G.711 and G.726 in 1024-byte payloads (128 ms of G.711, 256 ms of G.726-32): they
+// are cut into 20 ms frames and play as the stream they carry. Repeats of the stretch rule play a
+// frame twice in a row, so consecutive equal blocks are merged before the comparison.
+TEST_F(RtpPlayTest, LongPayloadsPlayCutInto20MsFrames)
+{
+    struct Case {
+        int16_t type;
+        int32_t payloadType;
+    };
+    const Case cases[] = {{VOICE_G711_U, 0}, {VOICE_G726_32K, 97}, {VOICE_G726_24K_MSB, 98}};
+    constexpr int kStreamFrames = 40;
+    constexpr size_t kPayloadBytes = 1020; // a multiple of 3: whole codes of G.726-24 too
+    for (const Case &c : cases) {
+        SCOPED_TRACE(Orvo_RtpNameOfVoiceType(c.type));
+        ShutdownTalkService();
+        virt::Reset();
+        Start(true);
+        if (c.payloadType >= ORVO_RTP_PT_DYNAMIC_FIRST) {
+            ASSERT_EQ(Orvo_SetRtpPayloadType(c.payloadType, c.type), 0);
+        }
+        std::vector<Bytes> frames = EncodeTalkPackets(c.type, kStreamFrames);
+        Bytes stream; // the codes of all frames, one after the other
+        for (const Bytes &f : frames)
+            stream.insert(stream.end(), f.begin() + 6, f.end());
+        uint16_t sequence = 65530;
+        for (size_t at = 0; at < stream.size(); at += kPayloadBytes) {
+            Bytes payload(stream.begin() + static_cast<std::ptrdiff_t>(at),
+                          stream.begin() + static_cast<std::ptrdiff_t>(std::min(stream.size(), at + kPayloadBytes)));
+            ASSERT_EQ(InputRtp(RtpPacket(static_cast<uint8_t>(c.payloadType), sequence++, 3, payload)), 0);
+            ASSERT_TRUE(virt::Advance(static_cast<int64_t>(payload.size()) * 8 /
+                                      (c.type == VOICE_G711_U ? 8 : (c.type == VOICE_G726_32K ? 4 : 3)) / 8));
+        }
+        ASSERT_TRUE(virt::Advance(80 * kPacketMs));
+        std::vector<Samples> played = PlayedSamples();
+        std::vector<Samples> merged;
+        for (const Samples &block : played)
+            if (merged.empty() || merged.back() != block)
+                merged.push_back(block);
+        EXPECT_EQ(merged, DecodeTalkPackets(c.type, frames));
+        OrvoRtpStats s = RtpStats();
+        EXPECT_EQ(s.refused_length, 0u);
+        EXPECT_EQ(s.lost, 0u);
+    }
+}
+
 TEST_F(RtpPlayTest, ReceivePackingOverrideDecodesWhatWasSent)
 {
     Start(true);
@@ -417,6 +463,7 @@ TEST_F(RtpPlayTest, EveryRefusalIsCountedAndNeverPlayed)
     early.size = sizeof early;
     EXPECT_EQ(Orvo_GetRtpStats(&early), ORVO_RTP_ERR_NOT_RUNNING);
     Start(true);
+    ASSERT_EQ(Orvo_SetRtpPayloadType(96, VOICE_G726_24K), 0);
     const Bytes pcmu(160, 0x00);
     Bytes wrongVersion = RtpPacket(0, 1, 7, pcmu);
     wrongVersion[0] = 0x40;
@@ -437,9 +484,9 @@ TEST_F(RtpPlayTest, EveryRefusalIsCountedAndNeverPlayed)
          &OrvoRtpStats::refused_payload_type},
         {"static type we do not code", RtpPacket(18, 1, 7, Bytes(20, 0)), ORVO_RTP_ERR_PAYLOAD_TYPE,
          &OrvoRtpStats::refused_payload_type},
-        {"PCMU of 100 samples", RtpPacket(0, 1, 7, Bytes(100, 0)), ORVO_RTP_ERR_LENGTH,
+        {"PCMU of 2049 samples", RtpPacket(0, 1, 7, Bytes(2049, 0)), ORVO_RTP_ERR_LENGTH,
          &OrvoRtpStats::refused_length},
-        {"PCMU of 480 samples", RtpPacket(0, 1, 7, Bytes(480, 0)), ORVO_RTP_ERR_LENGTH,
+        {"G726-24 not in whole codes", RtpPacket(96, 1, 7, Bytes(61, 0)), ORVO_RTP_ERR_LENGTH,
          &OrvoRtpStats::refused_length},
         {"no payload", RtpPacket(0, 1, 7, Bytes{}), ORVO_RTP_ERR_LENGTH, &OrvoRtpStats::refused_length},
         {"DVI4 header only", RtpPacket(5, 1, 7, Bytes(4, 0)), ORVO_RTP_ERR_LENGTH,
