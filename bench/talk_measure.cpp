@@ -105,18 +105,17 @@ int MeasureVirtual()
             completions.push_back(stats.lastBlockDoneAt);
         while (Orvo_GetAudioTalkData(buffer) > 0) {
             ++packets;
-            // The first ten packets hold the blocks captured after init (completed long ago).
-            if (packets > 10 && delivered < completions.size())
+            // Nothing captured while talk was off is sent: packet k is the k-th block that
+            // completed after Orvo_OpenTalk.
+            if (delivered < completions.size())
                 delays.push_back(static_cast<double>(virt::Now() - completions[delivered]));
-            if (packets > 10)
-                ++delivered;
+            ++delivered;
         }
     }
     double onCpu = ThreadCpuNs("CRecordThread") - before;
     orvo::talk::ShutdownTalkService();
 
-    // After the ten held packets the loop catches up with the live blocks that completed
-    // meanwhile; the steady state follows.
+    // The first packets, then the steady state.
     constexpr size_t kCatchUp = 20;
     std::vector<double> catchUp(delays.begin(), delays.begin() + std::min(kCatchUp, delays.size()));
     std::vector<double> steady(delays.begin() + std::min(kCatchUp, delays.size()), delays.end());

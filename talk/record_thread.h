@@ -56,6 +56,7 @@ public:
 private:
     void AllocateCaptureBlocks();
     void RetryOpenWaveIn();
+    void RecycleFinishedBlocks();
     void CloseWaveIn();
     void EncodeBlock(const platform::WAVEHDR &block, int16_t *pcm, uint8_t *packet);
 

@@ -48,7 +48,10 @@ extern "C" {
  * capturing. Does nothing when the service already runs. Always 0. */
 ORVO_API int32_t Orvo_InitialAudioTalk(void);
 
-/* Talk on / off. -1 before the service runs, else 0. */
+/* Talk on / off. -1 before the service runs, else 0. Audio captured while talk is off is never
+ * sent: the first packet after Orvo_OpenTalk holds audio captured at most 40 ms before the call
+ * (the 20 ms block in progress, finished up to one 20 ms pass of the capture thread earlier).
+ * Packets that waited in the outgoing ring at Orvo_CloseTalk come first, oldest first. */
 ORVO_API int32_t Orvo_OpenTalk(void);
 ORVO_API int32_t Orvo_CloseTalk(void);
 
