@@ -104,6 +104,8 @@ ORVO_API int32_t Orvo_InputTalkData(const unsigned char *data, int32_t length)
             orvo::talk::CountRefusedPacket(); // a packet that can never be played
         return orvo::talk::kBadArgument;
     }
+    if (orvo::talk::RefuseUnplayablePacket(data, length))
+        return 0; // counted; checked before it is stored, so it takes no slot
     if (!thread->Incoming().Append(data, length)) // a full ring drops the packet
         orvo::talk::CountIncomingDropped();
     return 0;
