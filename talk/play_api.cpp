@@ -145,6 +145,8 @@ bool CreatePlayService(CRecordThread *recordThread)
 
 TalkCounters &Counters() { return g_counters; }
 
+bool PlaybackDeviceOpen() { return g_playThread.load(std::memory_order_acquire) != nullptr; }
+
 bool RefuseUnplayablePacket(const uint8_t *packet, int32_t length)
 {
     if (!g_playTaking.load(std::memory_order_acquire) || PlayablePayloadLength(packet, length) >= 0)

@@ -79,6 +79,7 @@ void CRecordThread::AllocateCaptureBlocks()
         AddBuffer(m_hWaveIn, &blocks[i], kHeaderSize);
     }
     m_pCaptureBlocks = blocks;
+    m_capturing.store(true, std::memory_order_release);
 }
 
 // A device that could not be opened (or reset) is tried again, so that a microphone plugged in
@@ -97,6 +98,7 @@ void CRecordThread::RetryOpenWaveIn()
 
 void CRecordThread::CloseWaveIn()
 {
+    m_capturing.store(false, std::memory_order_release);
     if (m_hWaveIn)
         waveInReset(m_hWaveIn); // returns every queued block
     if (m_pCaptureBlocks) {

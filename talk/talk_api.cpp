@@ -125,6 +125,16 @@ ORVO_API int32_t Orvo_SelectAudioDevice(int32_t direction, const char *name)
     }
 }
 
+ORVO_API int32_t Orvo_IsAudioDeviceOpen(int32_t direction)
+{
+    CRecordThread *thread = RecordThread();
+    if (!thread || (direction != ORVO_AUDIO_CAPTURE && direction != ORVO_AUDIO_PLAYBACK))
+        return orvo::talk::kNotInitialised;
+    bool open = direction == ORVO_AUDIO_CAPTURE ? thread->IsCapturing()
+                                                : orvo::talk::PlaybackDeviceOpen();
+    return open ? 1 : 0;
+}
+
 } // extern "C"
 
 // The leftovers: no data, no effect.

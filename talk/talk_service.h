@@ -24,6 +24,9 @@ void ShutdownPlayService();
 // that junk never takes a slot that a playable packet needs.
 bool RefuseUnplayablePacket(const uint8_t *packet, int32_t length);
 
+// Whether the playback thread runs with its device open.
+bool PlaybackDeviceOpen();
+
 } // namespace orvo::talk
 
 #endif // ORVO_TALK_TALK_SERVICE_H

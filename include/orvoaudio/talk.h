@@ -118,6 +118,13 @@ typedef struct OrvoTalkStats {
 /* Fills `stats`. 0, or -1 (nothing written) when `stats` is null or the service does not run. */
 ORVO_API int32_t Orvo_GetAudioTalkStats(OrvoTalkStats *stats);
 
+/* ---- Device state. An extension of this library. */
+
+/* Whether the sound device of `direction` (ORVO_AUDIO_CAPTURE or ORVO_AUDIO_PLAYBACK) is open now:
+ * 1 open, 0 not open (capture: missing or refused, tried again every 2 seconds; playback: not
+ * started or refused), -1 before Orvo_InitialAudioTalk or for an unknown direction. */
+ORVO_API int32_t Orvo_IsAudioDeviceOpen(int32_t direction);
+
 #ifdef __cplusplus
 } /* extern "C" */
 

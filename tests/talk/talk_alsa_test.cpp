@@ -11,6 +11,7 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -250,6 +251,22 @@ TEST_F(TalkAlsaTest, CaptureToolWritesTheRoundTripOfTheInput)
         ASSERT_EQ(sample, MuLawExpand(MuLaw(signal[offset + i]))) << "sample " << i;
     }
     std::remove(out.c_str());
+}
+
+TEST_F(TalkAlsaTest, CaptureToolWithoutADeviceSaysSoAndFails)
+{
+    std::string out = dir + "orvo_capture_no_device.wav";
+    std::string log = dir + "orvo_capture_no_device.log";
+    std::string command = std::string(ORVO_CAPTURE_TOOL) + " --device no_such_pcm_device --seconds 0.2 " +
+                          out + " >/dev/null 2>" + log;
+    int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    std::ifstream in(log);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("no capture device opened"), std::string::npos) << text;
+    EXPECT_FALSE(std::ifstream(out).good()) << "nothing is written";
+    std::remove(log.c_str());
 }
 #endif
 

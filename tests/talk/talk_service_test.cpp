@@ -360,6 +360,24 @@ TEST_F(TalkServiceTest, MissingDeviceIsRetriedEveryTwoSeconds)
     EXPECT_EQ(std::vector<int64_t>(starts.begin(), starts.begin() + 10), Consecutive(0, 10));
 }
 
+TEST_F(TalkServiceTest, DeviceStateTellsWhetherTheCaptureDeviceOpened)
+{
+    EXPECT_EQ(Orvo_IsAudioDeviceOpen(ORVO_AUDIO_CAPTURE), -1); // no service yet
+    virt::SetCaptureAvailable(false);
+    Init();
+    EXPECT_EQ(Orvo_IsAudioDeviceOpen(ORVO_AUDIO_CAPTURE), 0);
+    EXPECT_EQ(Orvo_IsAudioDeviceOpen(ORVO_AUDIO_PLAYBACK), 0); // not started
+    EXPECT_EQ(Orvo_IsAudioDeviceOpen(2), -1);
+    EXPECT_EQ(Orvo_IsAudioDeviceOpen(-1), -1);
+    virt::SetCaptureAvailable(true);
+    Advance(2000); // the next retry opens it
+    EXPECT_EQ(Orvo_IsAudioDeviceOpen(ORVO_AUDIO_CAPTURE), 1);
+    ASSERT_EQ(Orvo_StartAudioPlay(), 0);
+    EXPECT_EQ(Orvo_IsAudioDeviceOpen(ORVO_AUDIO_PLAYBACK), 1);
+    ShutdownTalkService();
+    EXPECT_EQ(Orvo_IsAudioDeviceOpen(ORVO_AUDIO_CAPTURE), -1);
+}
+
 TEST_F(TalkServiceTest, DeviceThatFailsToResetIsReopened)
 {
     virt::SetCaptureResetFails(true);
