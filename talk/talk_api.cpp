@@ -39,6 +39,7 @@ void ShutdownTalkService()
     ShutdownPlayService(); // it reads the incoming ring: gone first
     CRecordThread *thread = g_pRecordThread.exchange(nullptr, std::memory_order_acq_rel);
     delete thread; // stops the loop, closes the device, frees blocks and rings
+    orvo::platform::ReleaseWaveDeviceCaches(); // every device is closed now
 }
 
 } // namespace orvo::talk
