@@ -70,7 +70,10 @@ ORVO_API int32_t Orvo_InputTalkData(const unsigned char *data, int32_t length);
  * opened (call it before Orvo_InitialAudioTalk). Not needed: without it the system default is used.
  *   NULL or "default"   the system default device
  *   "wav:PATH"          a WAV file: capture reads PATH (8000 Hz, mono, 16-bit PCM) in real time and
- *                       captures silence after its end; playback writes PATH (header complete on close)
+ *                       captures silence after its end; playback writes PATH (header complete on close).
+ *                       A FIFO is opened without blocking: without a writer (capture, which waits
+ *                       0.2 s for its WAV header) or a reader (playback) it counts as a missing
+ *                       device; what a full FIFO cannot take is dropped
  *   any other name      an ALSA PCM name on Linux, e.g. "hw:1,0" or "plughw:CARD=USB,DEV=0"
  * Returns 0, or -1 (selection unchanged) for an unknown direction, an empty name, "wav:" without a
  * path or a name longer than 4096 bytes. An extension of this library. */

@@ -4,11 +4,13 @@
 
 #include <dirent.h>
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <future>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -133,6 +135,58 @@ TEST(TalkUnload, RepeatedLoadsTryingTheDefaultDeviceDoNotGrowMemory)
         ASSERT_TRUE(cycle()) << dlerror();
     EXPECT_LT(HeldKilobytes() - before, kMostGrowthKb);
     EXPECT_EQ(ServiceThreads(), 0);
+}
+
+// FIFOs as wav: devices that nobody opens at the other end: no host call and no teardown waits for
+// them. The future only guards against a hang; what is asserted is what the calls report.
+TEST(TalkUnload, FifoDevicesThatNobodyOpensBlockNoCallAndNoTeardown)
+{
+    std::string fifo = ::testing::TempDir() + "orvo_unload_fifo_" + std::to_string(getpid());
+    std::remove(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    struct Seen {
+        int32_t select = -1, initial = -1, open = -1, play = 0, captureOpen = -2;
+        int threadsAfterUnload = -1;
+        bool unloaded = false;
+    };
+    auto run = std::async(std::launch::async, [&fifo] {
+        Seen seen;
+        void *library = dlopen(ORVO_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        if (!library)
+            return seen;
+        using Select = int32_t (*)(int32_t, const char *);
+        using NoArgs = int32_t (*)();
+        using OneArg = int32_t (*)(int32_t);
+        auto select = reinterpret_cast<Select>(dlsym(library, "Orvo_SelectAudioDevice"));
+        auto initial = reinterpret_cast<NoArgs>(dlsym(library, "Orvo_InitialAudioTalk"));
+        auto open = reinterpret_cast<NoArgs>(dlsym(library, "Orvo_OpenTalk"));
+        auto play = reinterpret_cast<NoArgs>(dlsym(library, "Orvo_StartAudioPlay"));
+        auto deviceOpen = reinterpret_cast<OneArg>(dlsym(library, "Orvo_IsAudioDeviceOpen"));
+        if (!select || !initial || !open || !play || !deviceOpen)
+            return seen;
+        std::string name = "wav:" + fifo;
+        seen.select = select(0, name.c_str()) | select(1, name.c_str());
+        seen.initial = initial();
+        seen.open = open();
+        seen.play = play();
+        seen.captureOpen = deviceOpen(0);
+        seen.unloaded = dlclose(library) == 0;
+        seen.threadsAfterUnload = ServiceThreads();
+        return seen;
+    });
+    if (run.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        std::fprintf(stderr, "a call or the teardown blocked on the FIFO\n");
+        std::_Exit(1); // the blocked thread cannot be joined
+    }
+    Seen seen = run.get();
+    EXPECT_EQ(seen.select, 0);
+    EXPECT_EQ(seen.initial, 0);
+    EXPECT_EQ(seen.open, 0);
+    EXPECT_EQ(seen.play, -1) << "no reader: the playback device is missing";
+    EXPECT_EQ(seen.captureOpen, 0) << "no writer: the capture device is missing";
+    EXPECT_TRUE(seen.unloaded);
+    EXPECT_EQ(seen.threadsAfterUnload, 0);
+    std::remove(fifo.c_str());
 }
 
 } // namespace
