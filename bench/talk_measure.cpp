@@ -20,6 +20,11 @@
 
 #include "orvoaudio/talk.h"
 
+#if !defined(ORVO_MEASURE_VIRTUAL)
+#include "orvo_tool/file_io.h"
+#include "orvo_tool/wav_file.h"
+#endif
+
 #if defined(ORVO_MEASURE_VIRTUAL)
 #include "platform/virtual/virtual_platform.h"
 #include "talk/talk_service.h"
@@ -230,23 +235,11 @@ int MeasureReal(int seconds)
         std::vector<int16_t> samples(static_cast<size_t>(kSampleRate) * 3 * seconds);
         for (size_t i = 0; i < samples.size(); ++i)
             samples[i] = static_cast<int16_t>(8000 * std::sin(i * 0.05));
-        std::ofstream out(wav, std::ios::binary);
-        auto put = [&](uint32_t v, int n) { out.write(reinterpret_cast<const char *>(&v), n); };
-        uint32_t bytes = static_cast<uint32_t>(samples.size() * 2);
-        out.write("RIFF", 4);
-        put(36 + bytes, 4);
-        out.write("WAVEfmt ", 8);
-        put(16, 4);
-        put(1, 2);
-        put(1, 2);
-        put(kSampleRate, 4);
-        put(kSampleRate * 2, 4);
-        put(2, 2);
-        put(16, 2);
-        out.write("data", 4);
-        put(bytes, 4);
-        out.write(reinterpret_cast<const char *>(samples.data()), bytes);
-        out.close();
+        std::string error;
+        if (!orvo::tool::WriteFileAtomically(wav, orvo::tool::SerializeVoiceWav(samples), &error)) {
+            std::fprintf(stderr, "talk_measure: %s\n", error.c_str());
+            return 1;
+        }
         Orvo_SelectAudioDevice(ORVO_AUDIO_CAPTURE, ("wav:" + wav).c_str());
     }
     bool paced = which && std::string(which) == "wav";

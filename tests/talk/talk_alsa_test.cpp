@@ -15,6 +15,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "orvo_tool/file_io.h"
+#include "orvo_tool/wav_file.h"
 #include "orvoaudio/talk.h"
 #include "orvoaudio/voice.h"
 #include "talk_test_support.h"
@@ -190,23 +192,10 @@ TEST_F(TalkAlsaTest, WavFileDeviceCapturesTheFileInRealTime)
     constexpr int kWavBlocks = 20;
     std::string path = dir + "orvo_talk_capture.wav";
     {
-        std::ofstream wav(path, std::ios::binary);
-        auto put32 = [&](uint32_t v) { wav.write(reinterpret_cast<const char *>(&v), 4); };
-        auto put16 = [&](uint16_t v) { wav.write(reinterpret_cast<const char *>(&v), 2); };
-        uint32_t bytes = kWavBlocks * kBlockSamples * 2;
-        wav.write("RIFF", 4);
-        put32(36 + bytes);
-        wav.write("WAVEfmt ", 8);
-        put32(16);
-        put16(1);
-        put16(1);
-        put32(kSampleRate);
-        put32(kSampleRate * 2);
-        put16(2);
-        put16(16);
-        wav.write("data", 4);
-        put32(bytes);
-        wav.write(reinterpret_cast<const char *>(signal.data()), bytes);
+        std::string error;
+        ASSERT_TRUE(orvo::tool::WriteFileAtomically(
+            path, orvo::tool::SerializeVoiceWav(signal.data(), kWavBlocks * kBlockSamples), &error))
+            << error;
     }
     ASSERT_EQ(Orvo_SelectAudioDevice(ORVO_AUDIO_CAPTURE, ("wav:" + path).c_str()), 0);
     ASSERT_EQ(Orvo_InitialAudioTalk(), 0);

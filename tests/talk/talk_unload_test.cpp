@@ -16,6 +16,9 @@
 #include <unistd.h>
 #include <vector>
 
+#include "orvo_tool/file_io.h"
+#include "orvo_tool/wav_file.h"
+
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define ORVO_SANITIZER_ALLOCATOR 1
 #elif defined(__has_feature)
@@ -52,23 +55,10 @@ int ServiceThreads()
 std::string WriteWav()
 {
     std::string path = ::testing::TempDir() + "orvo_unload_" + std::to_string(getpid()) + ".wav";
-    std::vector<int16_t> samples(8000, 1000);
-    std::ofstream out(path, std::ios::binary);
-    auto put = [&](uint32_t v, int n) { out.write(reinterpret_cast<const char *>(&v), n); };
-    uint32_t bytes = static_cast<uint32_t>(samples.size() * 2);
-    out.write("RIFF", 4);
-    put(36 + bytes, 4);
-    out.write("WAVEfmt ", 8);
-    put(16, 4);
-    put(1, 2);
-    put(1, 2);
-    put(8000, 4);
-    put(16000, 4);
-    put(2, 2);
-    put(16, 2);
-    out.write("data", 4);
-    put(bytes, 4);
-    out.write(reinterpret_cast<const char *>(samples.data()), bytes);
+    std::string error;
+    EXPECT_TRUE(orvo::tool::WriteFileAtomically(path, orvo::tool::SerializeVoiceWav(std::vector<int16_t>(8000, 1000)),
+                                                &error))
+        << error;
     return path;
 }
 
