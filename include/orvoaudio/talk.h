@@ -61,8 +61,8 @@ ORVO_API int32_t Orvo_CloseTalk(void);
 ORVO_API int32_t Orvo_GetAudioTalkData(unsigned char *buffer);
 
 /* Stores a copy of `length` bytes as one packet in the incoming ring (up to 14 packets wait there).
- * 0 when stored, and also when the service does not run, talk is off or the ring is full (the packet
- * is dropped). -1, nothing stored, when talk is on and `data` is null, `length` is negative or above
+ * 0 when stored, and also when the service does not run, talk is off, the ring is full, or playback
+ * runs and the packet fails its checks (see below; counted as rejected) (the packet is dropped). -1, nothing stored, when talk is on and `data` is null, `length` is negative or above
  * ORVO_TALK_IN_PACKET_MAX. */
 ORVO_API int32_t Orvo_InputTalkData(const unsigned char *data, int32_t length);
 
