@@ -32,8 +32,6 @@
 
 namespace {
 
-constexpr int kBlockMs = 20;
-constexpr int kSampleRate = 8000;
 
 // CPU nanoseconds used so far by the threads of this process whose name starts with `prefix`.
 double ThreadCpuNs(const std::string &prefix)
@@ -140,6 +138,9 @@ int MeasureVirtual()
 }
 
 #else
+
+constexpr int kBlockMs = 20;
+constexpr int kSampleRate = 8000;
 
 int Drain()
 {
