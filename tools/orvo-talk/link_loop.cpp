@@ -138,6 +138,10 @@ int RunLink(const LinkOptions &options, Transport *transport)
         return fail();
     }
 
+    if (!options.quiet) {
+        std::printf("orvo-talk: %s\n", transport->Describe().c_str());
+        std::fflush(stdout);
+    }
     Clock::time_point start = Clock::now();
     Clock::time_point nextStatus = start + kStatusInterval;
     auto deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.seconds));

@@ -47,6 +47,8 @@ public:
     // Packets received from the peer, and those refused because of their sender.
     virtual uint32_t Received() const = 0;
     virtual uint32_t RefusedSenders() const = 0;
+    // One line on what the link does, printed at its start ("listening on udp port 5000, ...").
+    virtual std::string Describe() const = 0;
     // Transport-specific counters for the status line ("" when none).
     virtual std::string StatusDetail() const { return ""; }
 };

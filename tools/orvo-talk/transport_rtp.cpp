@@ -115,6 +115,15 @@ public:
         return n > 0 && m_socket.SendTo(m_peer, m_rtp, static_cast<size_t>(n));
     }
 
+    std::string Describe() const override
+    {
+        std::string text = "RTP, listening on udp port " + std::to_string(m_socket.LocalPort());
+        if (!m_peer.IsSet())
+            return text + ", sending nothing (no --peer)";
+        return text + ", sending " + Orvo_RtpNameOfVoiceType(m_options.voiceType) + " (payload type " +
+               std::to_string(m_sender.payload_type) + ") to " + m_peer.Text();
+    }
+
     uint32_t Received() const override { return m_received; }
     uint32_t RefusedSenders() const override { return m_refusedSenders; }
 

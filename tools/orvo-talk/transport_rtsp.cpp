@@ -59,6 +59,13 @@ std::string FormatList(const OrvoSdpMedia &media)
     return names.empty() ? "none" : names;
 }
 
+std::string FormatSeconds(int milliseconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof(text), "%g", milliseconds / 1000.0);
+    return text;
+}
+
 // Whether an SDP media line is audio over RTP/AVP (the protocol may carry /TCP etc.).
 bool IsRtpAudio(const OrvoSdpMedia &media)
 {
@@ -182,6 +189,16 @@ public:
         m_options.timeoutMs = saved;
         m_sessionId.clear();
         m_control.Close();
+    }
+
+    std::string Describe() const override
+    {
+        std::string text = "RTSP session " + m_sessionId + " with " + m_requestUrl + " over " +
+                           (m_options.interleaved ? "tcp" : "udp") + ": ";
+        if (m_audio.present)
+            text += "receiving " + FormatList(m_audio.media) + ", ";
+        return text + "sending " + Orvo_RtpNameOfVoiceType(m_sender.voice_type) + " (payload type " +
+               std::to_string(m_sender.payload_type) + ") on the back channel";
     }
 
     uint32_t Received() const override { return m_received; }
@@ -382,7 +399,7 @@ private:
             }
             if (Clock::now() >= deadline) {
                 *error = "no answer to " + method + " from " + m_server.Text() + " within " +
-                         std::to_string(m_options.timeoutMs / 1000.0).substr(0, 4) + " s";
+                         FormatSeconds(m_options.timeoutMs) + " s";
                 return false;
             }
             Socket *control[] = {&m_control};

@@ -56,6 +56,12 @@ public:
         return m_peer.IsSet() && m_socket.SendTo(m_peer, packet, static_cast<size_t>(length));
     }
 
+    std::string Describe() const override
+    {
+        std::string text = "talk packets, listening on udp port " + std::to_string(m_socket.LocalPort());
+        return text + (m_peer.IsSet() ? ", sending to " + m_peer.Text() : ", sending nothing (no --peer)");
+    }
+
     uint32_t Received() const override { return m_received; }
     uint32_t RefusedSenders() const override { return m_refusedSenders; }
 

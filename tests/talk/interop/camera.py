@@ -49,6 +49,9 @@ def main():
     p.add_argument("--password", default="secret")
     p.add_argument("--tcp", action="store_true")
     p.add_argument("--seconds", type=float, default=30)
+    p.add_argument("--no-backchannel", action="store_true", help="an ONVIF camera without one")
+    p.add_argument("--backchannel-codec", choices=["same", "l16"], default="same",
+                   help="l16: a back channel that takes only 16-bit linear audio at 44100 Hz")
     a = p.parse_args()
 
     Gst.init(None)
@@ -72,7 +75,12 @@ def main():
     factory.set_media_gtype(GstRtspServer.RTSPOnvifMedia)
     factory.set_shared(False)
     factory.set_launch(launch)
-    factory.set_backchannel_launch(back)
+    if a.backchannel_codec == "l16":
+        back = ("( capsfilter caps=\"application/x-rtp, media=audio, payload=96, clock-rate=44100, "
+                "encoding-name=L16, channels=1\" name=depay_backchannel ! rtpL16depay ! "
+                "fakesink async=false )")
+    if not a.no_backchannel:
+        factory.set_backchannel_launch(back)
     if a.tcp:
         factory.set_protocols(GstRtsp.RTSPLowerTrans.TCP)
     if a.auth != "none":
