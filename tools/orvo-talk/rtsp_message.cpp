@@ -12,6 +12,7 @@ constexpr char kVersion[] = "RTSP/1.0";
 constexpr uint8_t kInterleavedMark = '$';
 constexpr size_t kInterleavedHead = 4; // '$', channel, 16-bit length
 constexpr long kMaxPort = 65535;
+constexpr long kMaxSessionTimeoutS = 86400;
 
 bool EqualNoCase(const std::string &a, const std::string &b)
 {
@@ -393,13 +394,12 @@ bool ParseSessionHeader(const std::string &value, std::string *id, int *timeoutS
     if (id->empty())
         return false;
     if (semicolon != std::string::npos) {
-        std::string parameter = Trim(value.substr(semicolon + 1));
-        constexpr char kTimeout[] = "timeout=";
-        if (parameter.compare(0, sizeof(kTimeout) - 1, kTimeout) == 0) {
-            long seconds = 0;
-            if (ParseNumber(Trim(parameter.substr(sizeof(kTimeout) - 1)), 86400, &seconds))
-                *timeoutSeconds = static_cast<int>(seconds);
-        }
+        std::string parameter = value.substr(semicolon + 1);
+        size_t equals = parameter.find('=');
+        long seconds = 0;
+        if (equals != std::string::npos && Trim(parameter.substr(0, equals)) == "timeout" &&
+            ParseNumber(Trim(parameter.substr(equals + 1)), kMaxSessionTimeoutS, &seconds))
+            *timeoutSeconds = static_cast<int>(seconds);
     }
     return true;
 }
