@@ -140,7 +140,9 @@ bool Socket::ConnectTcp(const Endpoint &to, int timeoutMs, const volatile std::s
         getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&code), &size);
         if (code == 0 && FD_ISSET(s, &writable))
             return true;
-        *error = "cannot connect to " + to.Text() + ": " + ErrorText(code ? code : WSAECONNREFUSED);
+        if (code == 0)
+            continue; // no verdict yet
+        *error = "cannot connect to " + to.Text() + ": " + ErrorText(code);
         Close();
         return false;
     }
