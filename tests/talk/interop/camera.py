@@ -49,6 +49,8 @@ def main():
     p.add_argument("--password", default="secret")
     p.add_argument("--tcp", action="store_true")
     p.add_argument("--seconds", type=float, default=30)
+    p.add_argument("--session-timeout", type=int, default=0,
+                   help="seconds a session lives without a request (0: GStreamer's 60)")
     p.add_argument("--no-backchannel", action="store_true", help="an ONVIF camera without one")
     p.add_argument("--backchannel-codec", choices=["same", "l16"], default="same",
                    help="l16: a back channel that takes only 16-bit linear audio at 44100 Hz")
@@ -105,6 +107,9 @@ def main():
         for method in ("describe", "setup", "play", "teardown", "get-parameter", "options"):
             client.connect(method + "-request",
                            lambda _c, _ctx, m=method: log("request " + m.upper().replace("-", "_")))
+
+        if a.session_timeout > 0:
+            client.connect("new-session", lambda _c, session: session.set_timeout(a.session_timeout))
 
     server.connect("client-connected", on_client)
     loop = GLib.MainLoop()

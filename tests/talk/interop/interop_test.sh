@@ -85,7 +85,9 @@ case_camera() { # codec udp|tcp none|digest|basic [aal2]
   local codec=$1 transport=$2 auth=$3 packing=${4:-}
   $python -c 'import gi; gi.require_version("GstRtspServer", "1.0")' 2>/dev/null ||
     skip "GStreamer's Python bindings are missing (scripts/install-deps interop)"
-  local camera_options=(--codec "$codec" --auth "$auth") talk_options=(--rtsp-transport "$transport")
+  # A short session time-out: orvo-talk must keep the session alive (every 1 s here).
+  local camera_options=(--codec "$codec" --auth "$auth" --session-timeout 2)
+  local talk_options=(--rtsp-transport "$transport")
   [ "$transport" = tcp ] && camera_options+=(--tcp)
   # GStreamer's G.726 payloader announces G726-32 but packs MSB-first unless told otherwise: the
   # field's most common mismatch, met with --g726-packing aal2.
@@ -100,6 +102,8 @@ case_camera() { # codec udp|tcp none|digest|basic [aal2]
   head -1 "$work/talk.log"
   tail -1 "$work/talk.log"
   grep -q '^request TEARDOWN' "$work/cam-camera.log" || fail "no TEARDOWN at the end"
+  [ "$(grep -c '^request GET_PARAMETER' "$work/cam-camera.log")" -ge 2 ] || fail "no keep-alive"
+  grep -q 'keep-alives [1-9]' "$work/talk.log" || fail "orvo-talk counted no keep-alive"
   expect_match "camera -> orvo-talk ($codec $transport $auth)" "$work/camera-says.wav" "$work/talk-hears.wav"
   expect_match "orvo-talk -> camera ($codec $transport $auth)" "$work/talk-says.wav" "$work/cam-recorded.wav"
 }
