@@ -257,6 +257,30 @@ void RtpReorderer::Expire(int64_t nowMs, OrderedFrameSink &sink)
     m_counters.waiting.store(m_staged, std::memory_order_relaxed);
 }
 
+int32_t ReadRtpPacket(const uint8_t *data, int32_t length, int64_t arrivalMs, ReceivedFrame &frame)
+{
+    OrvoRtpHeader header;
+    int32_t status = Orvo_RtpParse(data, length, &header);
+    if (status != ORVO_RTP_OK)
+        return status;
+    int16_t type = rtp::ReceivedVoiceType(header.payload_type);
+    if (type == 0)
+        return ORVO_RTP_ERR_PAYLOAD_TYPE;
+    int32_t bytes = rtp::RtpPayloadToFrame(type, data + header.payload_offset,
+                                           header.payload_length, frame.payload,
+                                           kRtpFramePayloadMax);
+    if (bytes < 0)
+        return ORVO_RTP_ERR_LENGTH;
+    frame.ssrc = header.ssrc;
+    frame.timestamp = header.timestamp;
+    frame.arrivalMs = arrivalMs;
+    frame.sequence = header.sequence;
+    frame.type = type;
+    frame.marker = header.marker;
+    frame.length = static_cast<uint16_t>(bytes);
+    return ORVO_RTP_OK;
+}
+
 // ---- feeder
 
 void FeedRtpFrames(CAudioPlayThread &thread)
@@ -291,29 +315,13 @@ ORVO_API int32_t Orvo_InputRtpData(const unsigned char *data, int32_t length)
     Count(g_rtpCounters.packetsIn);
     if (!data || length < 0)
         return Refuse(ORVO_RTP_ERR_ARGUMENT);
-    OrvoRtpHeader header;
-    int32_t status = Orvo_RtpParse(data, length, &header);
-    if (status != ORVO_RTP_OK)
-        return Refuse(status);
-    int16_t type = rtp::ReceivedVoiceType(header.payload_type);
-    if (type == 0)
-        return Refuse(ORVO_RTP_ERR_PAYLOAD_TYPE);
     RtpReceiveService *service = ReceiveService();
     if (!service)
         return Refuse(ORVO_RTP_ERR_FULL); // no memory for the receive ring
     ReceivedFrame &frame = service->arriving;
-    int32_t bytes = rtp::RtpPayloadToFrame(type, data + header.payload_offset,
-                                           header.payload_length, frame.payload,
-                                           kRtpFramePayloadMax);
-    if (bytes < 0)
-        return Refuse(ORVO_RTP_ERR_LENGTH);
-    frame.ssrc = header.ssrc;
-    frame.timestamp = header.timestamp;
-    frame.arrivalMs = orvo::platform::NowMilliseconds();
-    frame.sequence = header.sequence;
-    frame.type = type;
-    frame.marker = header.marker;
-    frame.length = static_cast<uint16_t>(bytes);
+    int32_t status = ReadRtpPacket(data, length, orvo::platform::NowMilliseconds(), frame);
+    if (status != ORVO_RTP_OK)
+        return Refuse(status);
     if (!service->ring.Append(&frame, frame.WireBytes()))
         return Refuse(ORVO_RTP_ERR_FULL);
     Count(g_rtpCounters.queued);

@@ -106,6 +106,11 @@ private:
     Staged m_stage[kStageSlots];
 };
 
+// The checks of Orvo_InputRtpData: parses `length` bytes, maps the payload type to a codec and
+// converts the payload to the frame layout in `frame` (arrival time `arrivalMs`). ORVO_RTP_OK or
+// the refusal (ORVO_RTP_ERR_*); reads nothing beyond `length` bytes.
+int32_t ReadRtpPacket(const uint8_t *data, int32_t length, int64_t arrivalMs, ReceivedFrame &frame);
+
 // The feeder side, on the playback thread: takes the received packets out of the ring, orders
 // them and hands them over. Does nothing before the first Orvo_InputRtpData.
 void FeedRtpFrames(CAudioPlayThread &thread);
