@@ -176,7 +176,11 @@ void CAudioPlayThread::PlayLoop()
         m_nRepeatCounter.fetch_sub(1, std::memory_order_relaxed);
 
         int16_t sampleCount = 0;
-        HI_VOICE_DecodeFrame(&m_decoder, frame, samples, &sampleCount); // rejected: 0 samples
+        // A repeat decodes on a copy of the decoder: each frame steps the decoder once, when it is
+        // consumed, so a coder with memory (G.726) stays in step with the encoder.
+        VoiceCodecState repeatDecoder = m_decoder;
+        HI_VOICE_DecodeFrame(action == PassAction::Consume ? &m_decoder : &repeatDecoder, frame, samples,
+                             &sampleCount); // rejected: 0 samples
         WriteBlock(samples, 2 * static_cast<int32_t>(sampleCount));
     }
 }
