@@ -175,12 +175,18 @@ void CAudioPlayThread::PlayLoop()
 
         m_nRepeatCounter.fetch_sub(1, std::memory_order_relaxed);
 
+        // A repeat decodes from a copy of the decoder, so that the frame's own play (the next
+        // consume) starts from the same state: a codec with memory (G.726) then plays the frame
+        // the same both times and goes on as if it had been played once. G.711 and DVI4 keep no
+        // state between frames, for them this changes nothing.
+        VoiceCodecState repeatDecoder;
+        VoiceCodecState *decoder = &m_decoder;
+        if (action == PassAction::Repeat) {
+            repeatDecoder = m_decoder;
+            decoder = &repeatDecoder;
+        }
         int16_t sampleCount = 0;
-        // A repeat decodes on a copy of the decoder: each frame steps the decoder once, when it is
-        // consumed, so a coder with memory (G.726) stays in step with the encoder.
-        VoiceCodecState repeatDecoder = m_decoder;
-        HI_VOICE_DecodeFrame(action == PassAction::Consume ? &m_decoder : &repeatDecoder, frame, samples,
-                             &sampleCount); // rejected: 0 samples
+        HI_VOICE_DecodeFrame(decoder, frame, samples, &sampleCount); // rejected: 0 samples
         WriteBlock(samples, 2 * static_cast<int32_t>(sampleCount));
     }
 }

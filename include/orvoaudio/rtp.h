@@ -89,7 +89,8 @@ extern "C" {
 
 /* ---- Sender ------------------------------------------------------------------------------- */
 
-/* One outgoing stream. The fields may be read at any time; change them only through the calls. */
+/* One outgoing stream. The fields may be read at any time; sequence and timestamp may also be set
+ * after Orvo_RtpSenderInit (to continue a stream), the others only through the calls. */
 typedef struct OrvoRtpSender {
     uint32_t ssrc;          /* synchronisation source, random unless given */
     uint32_t timestamp;     /* timestamp of the next packet (random start, +160 per 20 ms frame) */
@@ -140,7 +141,8 @@ ORVO_API int32_t Orvo_InputRtpData(const unsigned char *data, int32_t length);
 
 /* Maps a dynamic payload type (96..127) to a codec (one of the types above), or removes the mapping
  * (voice_type 0). The static types 0, 5, 8 are fixed. 0, or ORVO_RTP_ERR_ARGUMENT /
- * ORVO_RTP_ERR_CODEC. Mappings stay until changed (a library-wide table). */
+ * ORVO_RTP_ERR_CODEC. Mappings stay until changed (a library-wide table; the service's teardown
+ * clears it, and the packing overrides below). */
 ORVO_API int32_t Orvo_SetRtpPayloadType(int32_t payload_type, int16_t voice_type);
 
 /* G.726 bit order of one direction, for endpoints that announce one packing and use the other:
@@ -155,8 +157,10 @@ ORVO_API int32_t Orvo_SetRtpG726Packing(int32_t direction, int32_t packing);
 
 /* Receive counters since Orvo_InitialAudioTalk (cleared with the service). Set `size` to
  * sizeof(OrvoRtpStats) before the call; the library fills as many fields as both know.
- * packets_in = queued + every refused_* ; queued = played_in_order + reordered + late + duplicates
- * + dropped_stream + waiting (those still being ordered). */
+ * packets_in = queued + every refused_*; once the playback has taken them out of the receive
+ * queue, queued = in_order + reordered + late + duplicates + dropped_stream, and in_order +
+ * reordered = handed to the playback + waiting. Frames handed to the playback also count in
+ * OrvoTalkStats (packets_received, frames_played, ...). */
 typedef struct OrvoRtpStats {
     uint32_t size;                  /* in: sizeof(OrvoRtpStats) */
     uint32_t packets_in;            /* calls of Orvo_InputRtpData with the service running */
@@ -169,8 +173,8 @@ typedef struct OrvoRtpStats {
     uint32_t refused_length;
     uint32_t refused_oversize;
     uint32_t refused_full;
-    uint32_t in_order;              /* handed to playback in their turn, without waiting */
-    uint32_t reordered;             /* arrived early, waited for the ones before, handed over */
+    uint32_t in_order;              /* arrived in their turn: handed to the playback at once */
+    uint32_t reordered;             /* arrived early: waited for the ones before (or their loss) */
     uint32_t late;                  /* arrived after their turn had passed: dropped */
     uint32_t duplicates;            /* second copies: dropped */
     uint32_t dropped_stream;        /* far outside the expected numbers (RFC 3550's rule): dropped */

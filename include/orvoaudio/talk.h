@@ -82,7 +82,8 @@ ORVO_API int32_t Orvo_SelectAudioDevice(int32_t direction, const char *name);
  *
  * From Orvo_StartAudioPlay on, the playback thread takes the packets out of the incoming ring (so it
  * no longer fills up), checks each (talk header 0x80 0x06, a G.711 mu-law frame of 80, 160, 240 or
- * 320 samples with marker 0x0100, nothing after it), queues up to 25 frames and plays them on the
+ * 320 samples with marker 0x0100, nothing after it; or a frame of the codec Orvo_SetTalkCodec
+ * chose for playback), queues up to 25 frames and plays them on the
  * playback device (Orvo_SelectAudioDevice with ORVO_AUDIO_PLAYBACK). A packet that fails the checks
  * is counted and dropped; when 25 frames wait, the oldest is dropped for the newest. While fewer than
  * 15 frames wait, every tenth frame played is a repeat, so the queue builds up to absorb jitter. */

@@ -126,8 +126,11 @@ Bytes TalkPacket(VoiceCodecState &encoder, const std::vector<int16_t> &samples)
     uint8_t frame[484];
     EXPECT_EQ(HI_VOICE_EncodeFrame(&encoder, samples.data(), frame,
                                    static_cast<int16_t>(samples.size())), 0);
-    Bytes packet = {0x80, 0x06};
-    packet.insert(packet.end(), frame, frame + 4 + 2 * frame[2]);
+    size_t frameBytes = 4 + 2 * static_cast<size_t>(frame[2]);
+    Bytes packet(2 + frameBytes);
+    packet[0] = 0x80;
+    packet[1] = 0x06;
+    std::memcpy(packet.data() + 2, frame, frameBytes);
     return packet;
 }
 

@@ -63,8 +63,11 @@ std::vector<Bytes> EncodeTalkPackets(int16_t type, int frames)
         Samples block = Signal(f * kBlock, kBlock);
         uint8_t frame[484];
         EXPECT_EQ(HI_VOICE_EncodeFrame(&enc, block.data(), frame, kBlock), 0);
-        Bytes packet = {0x80, 0x06};
-        packet.insert(packet.end(), frame, frame + 4 + 2 * frame[2]);
+        size_t frameBytes = 4 + 2 * static_cast<size_t>(frame[2]);
+        Bytes packet(2 + frameBytes);
+        packet[0] = 0x80;
+        packet[1] = 0x06;
+        std::memcpy(packet.data() + 2, frame, frameBytes);
         packets.push_back(packet);
     }
     return packets;
@@ -275,6 +278,32 @@ TEST_F(RtpPlayTest, EveryCodecThroughRtpIntoThePlaybackBitExact)
         EXPECT_EQ(s.voice_type, type);
         EXPECT_EQ(s.ssrc, sender.ssrc);
     }
+}
+
+// While the queue is short every ninth frame is played twice. A codec with memory plays the
+// repeat from the same state as the frame itself, so both plays are alike and the frames after
+// them decode exactly as if the frame had been played once.
+TEST_F(RtpPlayTest, RepeatedFramesOfACodecWithMemoryDecodeAlike)
+{
+    constexpr int kLongStream = 30;
+    Start(true);
+    ASSERT_EQ(Orvo_SetRtpPayloadType(99, VOICE_G726_40K), 0);
+    OrvoRtpSender sender;
+    ASSERT_EQ(Orvo_RtpSenderInit(&sender, VOICE_G726_40K, 99, 0), 0);
+    std::vector<Bytes> packets = EncodeTalkPackets(VOICE_G726_40K, kLongStream);
+    for (const Bytes &p : packets) {
+        uint8_t rtp[ORVO_RTP_PACKET_MAX];
+        int32_t n = Orvo_RtpFromTalkPacket(&sender, p.data(), static_cast<int32_t>(p.size()), rtp,
+                                           sizeof rtp);
+        ASSERT_EQ(Orvo_InputRtpData(rtp, n), 0);
+        ASSERT_TRUE(virt::Advance(kPacketMs));
+    }
+    ASSERT_TRUE(virt::Advance(40 * kPacketMs));
+    std::vector<Samples> once = DecodeTalkPackets(VOICE_G726_40K, packets);
+    std::vector<Samples> expected;
+    for (int id : testing::StretchedOrder(1, kLongStream))
+        expected.push_back(once[static_cast<size_t>(id - 1)]);
+    EXPECT_EQ(PlayedSamples(), expected);
 }
 
 TEST_F(RtpPlayTest, ReceivePackingOverrideDecodesWhatWasSent)
