@@ -66,6 +66,17 @@ std::string FormatSeconds(int milliseconds)
     return text;
 }
 
+// URLs from the camera go back into request lines: no spaces or control characters.
+bool IsSafeUrl(const std::string &url)
+{
+    if (url.empty())
+        return false;
+    for (char c : url)
+        if (static_cast<unsigned char>(c) <= ' ' || c == 0x7f)
+            return false;
+    return true;
+}
+
 // Whether an SDP media line is audio over RTP/AVP (the protocol may carry /TCP etc.).
 bool IsRtpAudio(const OrvoSdpMedia &media)
 {
@@ -125,10 +136,12 @@ public:
 
     bool Receive(const bool *readable, std::string *error) override
     {
-        if (readable[0] && !ReadControl(error))
-            return false;
-        if (readable[0] && !HandleControlItems(-1, nullptr, error))
-            return false;
+        // One chunk at a time, each taken apart before the next is read: the reader never holds
+        // more than a chunk and one unfinished message.
+        for (bool more = readable[0]; more;) {
+            if (!ReadControl(error, &more) || !HandleControlItems(-1, nullptr, error))
+                return false;
+        }
         if (readable[1])
             ReceiveUdp(&m_audio.rtp, true);
         if (readable[2])
@@ -289,25 +302,28 @@ private:
         return true;
     }
 
-    bool ReadControl(std::string *error)
+    // Reads one chunk of the RTSP connection into the reader; `more` says whether a whole chunk
+    // came (more may wait).
+    bool ReadControl(std::string *error, bool *more)
     {
         char chunk[kReceiveChunk];
-        for (;;) {
-            long n = m_control.Receive(chunk, sizeof(chunk));
-            if (n == 0)
-                return true;
-            if (n < 0) {
-                *error = "the camera closed the RTSP connection";
-                return false;
-            }
-            if (!m_reader.Feed(chunk, static_cast<size_t>(n))) {
-                RtspMessage ignored;
-                InterleavedFrame frame;
-                m_reader.Next(&ignored, &frame, error);
-                *error = "bad answer from the camera: " + *error;
-                return false;
-            }
+        *more = false;
+        long n = m_control.Receive(chunk, sizeof(chunk));
+        if (n == 0)
+            return true;
+        if (n < 0) {
+            *error = "the camera closed the RTSP connection";
+            return false;
         }
+        if (!m_reader.Feed(chunk, static_cast<size_t>(n))) {
+            RtspMessage ignored;
+            InterleavedFrame frame;
+            m_reader.Next(&ignored, &frame, error);
+            *error = "bad answer from the camera: " + *error;
+            return false;
+        }
+        *more = static_cast<size_t>(n) == sizeof(chunk);
+        return true;
     }
 
     // Takes every complete item from the reader: frames to the playback, answers to keep-alives.
@@ -342,10 +358,24 @@ private:
             }
             if (m_keepAliveCSeq >= 0 && message.CSeq() == m_keepAliveCSeq) {
                 m_keepAliveCSeq = -1;
-                if (message.status == kStatusMethodNotAllowed || message.status == kStatusNotImplemented)
+                if (message.status == kStatusMethodNotAllowed || message.status == kStatusNotImplemented) {
                     m_keepAliveMethod = "OPTIONS"; // GET_PARAMETER unknown to this camera
-                else if (message.status != kStatusOk)
+                } else if (message.status == kStatusUnauthorized && m_haveChallenge && !m_keepAliveRefused) {
+                    // The nonce ran out: the next keep-alive answers the new challenge.
+                    std::vector<AuthChallenge> challenges;
+                    for (const std::string &value : message.AllHeaders("WWW-Authenticate"))
+                        ParseAuthChallenges(value, &challenges);
+                    if (const AuthChallenge *chosen = ChooseChallenge(challenges)) {
+                        m_challenge = *chosen;
+                        m_nonceCount = 0;
+                    }
+                    m_keepAliveRefused = true;
+                    m_nextKeepAlive = Clock::now();
+                } else if (message.status != kStatusOk) {
                     m_keepAliveFailed = "the camera ended the session: " + StatusText(message);
+                } else {
+                    m_keepAliveRefused = false;
+                }
             }
         }
     }
@@ -405,7 +435,8 @@ private:
             Socket *control[] = {&m_control};
             bool readable[1];
             Socket::WaitReadable(control, 1, kWaitSliceMs, readable);
-            if (readable[0] && !ReadControl(error))
+            bool more = false;
+            if (readable[0] && !ReadControl(error, &more))
                 return false;
         }
     }
@@ -416,6 +447,10 @@ private:
         if (!base)
             base = answer.Header("Content-Location");
         std::string baseUrl = base ? *base : m_requestUrl;
+        if (!IsSafeUrl(baseUrl)) {
+            *error = "the camera's answer to DESCRIBE names an unusable base URL";
+            return false;
+        }
         m_sessionUrl = baseUrl;
         OrvoSdpMedia media[kMaxMedia];
         int32_t count = Orvo_SdpRead(answer.body.data(), static_cast<int32_t>(answer.body.size()), media, kMaxMedia);
@@ -425,6 +460,10 @@ private:
         }
         if (media[0].session_control[0])
             m_sessionUrl = ResolveControl(baseUrl, media[0].session_control);
+        if (!IsSafeUrl(m_sessionUrl)) {
+            *error = "the camera's session description names an unusable control URL";
+            return false;
+        }
         for (int32_t i = 0; i < count; ++i) {
             if (!IsRtpAudio(media[i]))
                 continue;
@@ -435,6 +474,10 @@ private:
             track->present = true;
             track->media = media[i];
             track->url = ResolveControl(baseUrl, media[i].control[0] ? media[i].control : "*");
+            if (!IsSafeUrl(track->url)) {
+                *error = "the camera's session description names an unusable control URL";
+                return false;
+            }
         }
         if (!m_back.present) {
             *error = "the camera offers no audio back channel (no sendonly audio track in its answer to "
@@ -581,6 +624,7 @@ private:
     Clock::time_point m_nextKeepAlive;
     std::string m_keepAliveMethod = "GET_PARAMETER";
     long m_keepAliveCSeq = -1;
+    bool m_keepAliveRefused = false; // the last keep-alive got a 401 (one more try with the new nonce)
     std::string m_keepAliveFailed;
     unsigned char m_datagram[kDatagramMax];
     unsigned char m_rtp[ORVO_RTP_PACKET_MAX];
