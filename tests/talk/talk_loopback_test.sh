@@ -100,6 +100,9 @@ printf 'RIFF' >"$work/broken.wav"
 expect_status 1 "$talk" --capture "wav:$work/missing.wav" --seconds 1
 expect_status 1 "$talk" --capture "wav:$work/broken.wav" --seconds 1
 [ "$("$talk" --capture "wav:$work/missing.wav" --seconds 1 2>&1 | wc -l)" -eq 1 ]
+# A default capture device that does not open (ALSA without any configuration): status 1 after
+# the capture thread's first retry, not a link that sends nothing.
+ALSA_CONFIG_PATH=/dev/null expect_status 1 "$talk" --playback "wav:$work/no-capture.wav" --seconds 5
 expect_status 1 "$talk" --playback "wav:$work/no-such-dir/out.wav" --seconds 1
 expect_status 1 "$talk" compare "$work/missing.wav" "$work/a.wav"
 expect_status 2 "$talk" compare "$work/a.wav" "$work/a.wav" --min-correlation 2

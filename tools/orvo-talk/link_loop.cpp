@@ -175,7 +175,7 @@ int RunLink(const LinkOptions &options, Transport *transport)
         }
         if (!captureChecked && Clock::now() - start >= kCaptureWatchdog) {
             captureChecked = true;
-            if (haveStats && s.packets_captured == 0) {
+            if (Orvo_IsAudioDeviceOpen(ORVO_AUDIO_CAPTURE) == 0 || (haveStats && s.packets_captured == 0)) {
                 error = "nothing captured from '" + (options.capture.empty() ? "default" : options.capture) +
                         "' in 2.5 s: the capture device cannot be opened";
                 broken = true;
