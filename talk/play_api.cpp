@@ -153,6 +153,7 @@ bool PlaybackDeviceOpen() { return g_playThread.load(std::memory_order_acquire) 
 
 bool RefuseUnplayablePacket(const uint8_t *packet, int32_t length)
 {
+    // Checked by the playback codec's frame rules, as the playback thread will check it.
     if (!g_playTaking.load(std::memory_order_acquire) ||
         PlayablePayloadLength(packet, length, PlaybackTalkCodec()) >= 0)
         return false;

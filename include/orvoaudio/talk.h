@@ -122,13 +122,6 @@ typedef struct OrvoTalkStats {
 /* Fills `stats`. 0, or -1 (nothing written) when `stats` is null or the service does not run. */
 ORVO_API int32_t Orvo_GetAudioTalkStats(OrvoTalkStats *stats);
 
-/* ---- Device state. An extension of this library. */
-
-/* Whether the sound device of `direction` (ORVO_AUDIO_CAPTURE or ORVO_AUDIO_PLAYBACK) is open now:
- * 1 open, 0 not open (capture: missing or refused, tried again every 2 seconds; playback: not
- * started or refused), -1 before Orvo_InitialAudioTalk or for an unknown direction. */
-ORVO_API int32_t Orvo_IsAudioDeviceOpen(int32_t direction);
-
 /* ---- Talk codec: the codec of the talk packets, per direction. An extension of this library.
  *
  * ORVO_AUDIO_CAPTURE: the capture thread encodes each 20 ms block with `type` (same talk header
@@ -151,6 +144,13 @@ ORVO_API int32_t Orvo_GetTalkCodec(int32_t direction);
  * with count above 0 or a negative count. */
 ORVO_API int32_t Orvo_G711MuLawToALaw(const unsigned char *in, unsigned char *out, int32_t count);
 ORVO_API int32_t Orvo_G711ALawToMuLaw(const unsigned char *in, unsigned char *out, int32_t count);
+
+/* ---- Device state. An extension of this library. */
+
+/* Whether the sound device of `direction` (ORVO_AUDIO_CAPTURE or ORVO_AUDIO_PLAYBACK) is open now:
+ * 1 open, 0 not open (capture: missing or refused, tried again every 2 seconds; playback: not
+ * started or refused), -1 before Orvo_InitialAudioTalk or for an unknown direction. */
+ORVO_API int32_t Orvo_IsAudioDeviceOpen(int32_t direction);
 
 #ifdef __cplusplus
 } /* extern "C" */
