@@ -13,7 +13,7 @@
 #include "talk/rtp/rtp_format.h"
 #include "talk/talk_codec.h"
 #include "talk/talk_counters.h"
-#include "talk/talk_ring.h"
+#include "talk/talk_ring.h" // kCacheLineBytes
 #include "talk/talk_service.h"
 
 namespace orvo::talk {
@@ -21,14 +21,58 @@ namespace {
 
 RtpCounters g_rtpCounters;
 
+// Single-writer (Orvo_InputRtpData), single-reader (the feeder) ring of checked packets. Larger
+// than a talk ring: senders such as ffmpeg send a burst of 13 or 26 packets at once. The writer
+// fills a slot, then publishes the write index with release; the reader loads it with acquire,
+// uses the slot in place, then publishes the read index with release.
+class RtpIngressRing {
+public:
+    static constexpr int32_t kSlots = kIngressSlots;
+
+    bool Append(const ReceivedFrame &frame)
+    {
+        int32_t write = m_write.load(std::memory_order_relaxed);
+        int32_t next = (write + 1) % kSlots;
+        if (next == m_read.load(std::memory_order_acquire))
+            return false; // full: the playback has not taken the waiting ones
+        std::memcpy(&m_slots[write], &frame, static_cast<size_t>(frame.WireBytes()));
+        m_write.store(next, std::memory_order_release);
+        return true;
+    }
+    // The oldest packet, or null when the ring is empty; valid until Pop.
+    const ReceivedFrame *Head() const
+    {
+        int32_t read = m_read.load(std::memory_order_relaxed);
+        if (read == m_write.load(std::memory_order_acquire))
+            return nullptr;
+        return &m_slots[read];
+    }
+    void Pop()
+    {
+        int32_t read = m_read.load(std::memory_order_relaxed);
+        m_read.store((read + 1) % kSlots, std::memory_order_release);
+    }
+
+private:
+    alignas(kCacheLineBytes) std::atomic<int32_t> m_write{0};
+    alignas(kCacheLineBytes) std::atomic<int32_t> m_read{0};
+    ReceivedFrame m_slots[kSlots];
+};
+
+// Frames the playback's jitter queue must have room for before a packet of `frame`'s length is
+// taken out of the ring: one per 20 ms it holds, one more for a leftover it completes.
+int32_t FramesNeeded(const ReceivedFrame &frame)
+{
+    return rtp::SamplesInPayload(frame.type, frame.length) / kSplitFrameSamples + 1;
+}
+
 // The ring from Orvo_InputRtpData to the feeder, and the feeder's ordering state. Created by the
 // first packet, published with release, deleted only by the teardown.
 struct RtpReceiveService {
-    TalkRing ring;
+    RtpIngressRing ring;
     RtpReorderer reorderer{g_rtpCounters};
     FrameSplitter splitter;
     ReceivedFrame arriving; // Orvo_InputRtpData's staging
-    ReceivedFrame taken;    // the feeder's
 };
 
 std::mutex g_serviceCreation;
@@ -44,10 +88,6 @@ RtpReceiveService *ReceiveService()
     auto *service = new (std::nothrow) RtpReceiveService;
     if (!service)
         return nullptr;
-    if (!service->ring.Allocate(static_cast<int32_t>(sizeof(ReceivedFrame)))) {
-        delete service;
-        return nullptr;
-    }
     g_service.store(service, std::memory_order_release);
     return service;
 }
@@ -372,9 +412,14 @@ void FeedRtpFrames(CAudioPlayThread &thread)
         return;
     PlaybackSink playback(thread);
     SplittingSink sink(service->splitter, playback);
-    int32_t length = 0;
-    while (service->ring.Take(&service->taken, static_cast<int32_t>(sizeof(ReceivedFrame)), &length))
-        service->reorderer.Push(service->taken, sink);
+    // A packet is taken only while the jitter queue has room for its frames: a burst waits in the
+    // ring (in order, its arrival times kept) instead of pushing earlier frames out of the queue.
+    while (const ReceivedFrame *frame = service->ring.Head()) {
+        if (kPlayQueueSlots - thread.QueuedCount() < FramesNeeded(*frame))
+            break;
+        service->reorderer.Push(*frame, sink);
+        service->ring.Pop();
+    }
     service->reorderer.Expire(platform::NowMilliseconds(), sink);
 }
 
@@ -405,7 +450,7 @@ ORVO_API int32_t Orvo_InputRtpData(const unsigned char *data, int32_t length)
     int32_t status = ReadRtpPacket(data, length, orvo::platform::NowMilliseconds(), frame);
     if (status != ORVO_RTP_OK)
         return Refuse(status);
-    if (!service->ring.Append(&frame, frame.WireBytes()))
+    if (!service->ring.Append(frame))
         return Refuse(ORVO_RTP_ERR_FULL);
     Count(g_rtpCounters.queued);
     return ORVO_RTP_OK;

@@ -17,6 +17,7 @@ class CAudioPlayThread;
 
 constexpr int32_t kRtpPayloadMax = rtp::kMaxReceivedPayload; // 256 ms of G.711
 constexpr int32_t kSplitFrameSamples = 160;   // long payloads are played in 20 ms frames
+constexpr int32_t kIngressSlots = 64;         // receive ring: holds 63 packets
 constexpr int32_t kReorderDepth = 4;          // ORVO_RTP_REORDER_DEPTH
 constexpr int64_t kReorderWaitMs = 60;        // ORVO_RTP_REORDER_WAIT_MS
 constexpr int32_t kStageSlots = 16;           // a window of this many numbers ahead is kept

@@ -133,8 +133,8 @@ ORVO_API int32_t Orvo_RtpDefaultPayloadType(int16_t voice_type);
 
 /* ---- Receiver into the playback ----------------------------------------------------------- */
 
-/* Hands one received RTP packet to the playback (Orvo_StartAudioPlay; until playback runs, up to
- * 14 packets wait). Checks it (version, length, padding, payload type, payload length for its
+/* Hands one received RTP packet to the playback (Orvo_StartAudioPlay; until playback runs, and
+ * while the playback's queue has no room for a packet's frames, up to 63 packets wait). Checks it (version, length, padding, payload type, payload length for its
  * codec) and queues it for ordering by sequence number. 0 queued (it may still be dropped later as
  * late or duplicate, see Orvo_GetRtpStats), or the reason it was refused, which is also counted:
  * ORVO_RTP_ERR_ARGUMENT, _NOT_RUNNING, _SHORT, _VERSION, _PADDING, _PAYLOAD_TYPE, _LENGTH,
