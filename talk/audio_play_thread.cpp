@@ -75,7 +75,8 @@ void CAudioPlayThread::SetPlayState(int32_t state)
     m_nPlayState.store(state, std::memory_order_release);
 }
 
-bool CAudioPlayThread::QueueFrame(uint32_t sequence, const uint8_t *payload, uint16_t length)
+bool CAudioPlayThread::QueueFrame(uint32_t sequence, const uint8_t *payload, uint16_t length,
+                                  int16_t type, bool resetDecoder)
 {
     if (!payload && length > 0)
         return false;
@@ -85,6 +86,8 @@ bool CAudioPlayThread::QueueFrame(uint32_t sequence, const uint8_t *payload, uin
     uint16_t kept = static_cast<uint16_t>(std::min<int32_t>(length, kPlayPayloadBytes));
     slot.sequence = sequence;
     slot.length = kept;
+    slot.type = type;
+    slot.resetDecoder = resetDecoder;
     if (kept > 0)
         std::memcpy(slot.payload, payload, kept);
     m_nWriteIndex = (m_nWriteIndex + 1) % kPlayQueueSlots;
@@ -146,6 +149,10 @@ void CAudioPlayThread::PlayLoop()
 
         uint16_t length = std::min<uint16_t>(head.length, kPlayPayloadBytes);
         std::memcpy(frame + kFrameHeaderBytes, head.payload, length);
+        // Each frame is decoded with its own codec: a change of codec, or a new stream, starts
+        // the decoder afresh (G.726 carries state from frame to frame).
+        if (head.type != m_decoder.type || head.resetDecoder)
+            HI_VOICE_DecReset(&m_decoder, head.type);
         if (action == PassAction::Consume) {
             m_nReadIndex = (m_nReadIndex + 1) % kPlayQueueSlots;
             // Only this thread lowers the count, so a count seen above 0 stays above 0.
@@ -168,8 +175,18 @@ void CAudioPlayThread::PlayLoop()
 
         m_nRepeatCounter.fetch_sub(1, std::memory_order_relaxed);
 
+        // A repeat decodes from a copy of the decoder, so that the frame's own play (the next
+        // consume) starts from the same state: a codec with memory (G.726) then plays the frame
+        // the same both times and goes on as if it had been played once. G.711 and DVI4 keep no
+        // state between frames, for them this changes nothing.
+        VoiceCodecState repeatDecoder;
+        VoiceCodecState *decoder = &m_decoder;
+        if (action == PassAction::Repeat) {
+            repeatDecoder = m_decoder;
+            decoder = &repeatDecoder;
+        }
         int16_t sampleCount = 0;
-        HI_VOICE_DecodeFrame(&m_decoder, frame, samples, &sampleCount); // rejected: 0 samples
+        HI_VOICE_DecodeFrame(decoder, frame, samples, &sampleCount); // rejected: 0 samples
         WriteBlock(samples, 2 * static_cast<int32_t>(sampleCount));
     }
 }

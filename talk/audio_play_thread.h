@@ -1,6 +1,6 @@
 // CAudioPlayThread: the playback thread of the talk service. It takes sequence-numbered voice
-// frames out of its 25-slot jitter queue, rebuilds each frame's header, decodes it as G.711 mu-law
-// and plays the samples on the playback device, one frame per free playback block. While 1 to 14
+// frames out of its 25-slot jitter queue, rebuilds each frame's header, decodes it with the codec
+// the slot names (G.711 mu-law unless the producer says otherwise) and plays the samples on the playback device, one frame per free playback block. While 1 to 14
 // frames wait it plays every ninth frame (after the first ten) twice, so that a short queue drains
 // more slowly than the device plays and can grow back.
 //
@@ -33,6 +33,8 @@ constexpr uint32_t kPlayResetSettleMs = 10;
 struct PlayFrameSlot {
     uint32_t sequence = 0;
     uint16_t length = 0; // payload bytes
+    int16_t type = VOICE_G711_U; // codec of the payload; a change resets the decoder
+    bool resetDecoder = false;   // first frame of a new stream: decode from a fresh state
     uint8_t payload[kPlayPayloadBytes] = {};
 };
 
@@ -85,7 +87,9 @@ public:
     // Writes the slot at the write index (a length above the payload capacity is cut to it),
     // advances the write index and then raises the queued count. False, nothing queued, when all
     // 25 slots are taken or the payload is null with a length above 0.
-    bool QueueFrame(uint32_t sequence, const uint8_t *payload, uint16_t length);
+    // `type` is the payload's codec; `resetDecoder` starts the decoder afresh at this frame.
+    bool QueueFrame(uint32_t sequence, const uint8_t *payload, uint16_t length,
+                    int16_t type = VOICE_G711_U, bool resetDecoder = false);
     // Drops the frame at the read index. Only on the playback thread (the pass hook) or while the
     // thread is at rest: it moves the read index like the loop does. False when the queue is empty.
     bool DropOldestFrame();
