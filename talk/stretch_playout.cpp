@@ -1,0 +1,59 @@
+#include "talk/stretch_playout.h"
+
+#include <algorithm>
+
+#include "talk/audio_play_thread.h"
+
+namespace orvo::talk {
+
+uint32_t StretchPlayout::IdleSleepMs() const { return kPlayIdleSleepMs; }
+
+int32_t StretchPlayout::DeviceBlockLimit() const { return kPlayBlockCount; }
+
+StretchPlayout::PassAction StretchPlayout::ChooseAction(const CAudioPlayThread &thread,
+                                                        int32_t queued)
+{
+    if (queued >= kPlayConsumeThreshold)
+        return PassAction::Consume;
+    if (queued >= 1)
+        return thread.m_nRepeatCounter.load(std::memory_order_relaxed) > 0 ? PassAction::Consume
+                                                                           : PassAction::Repeat;
+    return PassAction::None;
+}
+
+bool StretchPlayout::Pass(CAudioPlayThread &thread, int16_t *samples, int32_t capacity,
+                          int32_t *sampleCount)
+{
+    int32_t queued = thread.m_nQueued.load(std::memory_order_acquire);
+    PassAction action = ChooseAction(thread, queued);
+    if (action == PassAction::None)
+        return false;
+
+    // Sequence gate: a head 1 to 9 ahead of the expected number waits.
+    const PlayFrameSlot &head = thread.m_frames[thread.m_nReadIndex];
+    uint32_t ahead = head.sequence - thread.m_nExpectedSequence.load(std::memory_order_acquire);
+    if (ahead >= 1 && ahead <= kPlaySequenceHoldSpan)
+        return false;
+
+    uint16_t length = std::min<uint16_t>(head.length, kPlayPayloadBytes);
+    thread.StagePayload(head.payload, length); // before the slot goes back to the producer
+    if (action == PassAction::Consume) {
+        thread.m_nReadIndex = (thread.m_nReadIndex + 1) % kPlayQueueSlots;
+        // Only this thread lowers the count, so a count seen above 0 stays above 0.
+        if (thread.m_nQueued.load(std::memory_order_acquire) > 0)
+            thread.m_nQueued.fetch_sub(1, std::memory_order_acq_rel);
+        if (thread.m_nRepeatCounter.load(std::memory_order_relaxed) <= 0)
+            thread.m_nRepeatCounter.store(kPlayRepeatInterval, std::memory_order_relaxed);
+        thread.m_framesConsumed.fetch_add(1, std::memory_order_relaxed);
+    } else {
+        // The head stays; the next pass that takes a frame consumes it, playing it again.
+        thread.m_nRepeatCounter.store(kPlayRepeatInterval, std::memory_order_relaxed);
+        thread.m_framesRepeated.fetch_add(1, std::memory_order_relaxed);
+    }
+
+    thread.m_nRepeatCounter.fetch_sub(1, std::memory_order_relaxed);
+    *sampleCount = thread.DecodeStaged(length, samples, capacity); // rejected: 0 samples
+    return true;
+}
+
+} // namespace orvo::talk
