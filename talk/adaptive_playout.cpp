@@ -64,6 +64,8 @@ void AdaptivePlayoutCore::Reset()
     m_counters->framesFlushed.fetch_add(m_buffer.Flushed() - before, std::memory_order_relaxed);
     m_buffer.Clear();
     m_concealer.Reset();
+    m_intervalDeviations.Clear();
+    m_lastArrivalMs = -1;
     m_playing = false;
     m_priming = false;
     m_inUnderrun = false;
@@ -71,14 +73,26 @@ void AdaptivePlayoutCore::Reset()
     Publish();
 }
 
-void AdaptivePlayoutCore::Arrive(int64_t nowMs, bool timed, uint32_t sequence,
-                                 const uint8_t *payload, uint16_t length)
+JitterBuffer::Stored AdaptivePlayoutCore::Arrive(int64_t nowMs, bool timed, uint32_t sequence,
+                                                 const uint8_t *payload, uint16_t length)
 {
     m_counters->framesReceived.fetch_add(1, std::memory_order_relaxed);
     const uint16_t samples = SamplesOfPayload(m_decoder->type, length);
     const uint32_t flushedBefore = m_buffer.Flushed();
     const uint32_t reorderedBefore = m_buffer.Reordered();
-    switch (m_buffer.Insert(timed, sequence, payload, length, samples)) {
+    // Until the next take: a frame that arrives just after one was taken waits longer.
+    const int32_t lead = m_playing ? static_cast<int32_t>(std::max<int64_t>(
+                                         0, m_nextTakeSamples - nowMs * kSamplesPerMs))
+                                   : 0;
+    const JitterBuffer::Stored stored =
+        m_buffer.Insert(timed, sequence, payload, length, samples, lead);
+    if (!timed && stored == JitterBuffer::Stored::Yes) {
+        if (m_lastArrivalMs >= 0)
+            m_intervalDeviations.Add(static_cast<int32_t>(
+                std::abs((nowMs - m_lastArrivalMs) * kSamplesPerMs - samples)));
+        m_lastArrivalMs = nowMs;
+    }
+    switch (stored) {
     case JitterBuffer::Stored::Yes:
         if (!m_playing && !m_priming) {
             m_priming = true;
@@ -91,13 +105,12 @@ void AdaptivePlayoutCore::Arrive(int64_t nowMs, bool timed, uint32_t sequence,
     case JitterBuffer::Stored::Late:
         m_counters->framesLate.fetch_add(1, std::memory_order_relaxed);
         break;
-    case JitterBuffer::Stored::Overflow:
-        break;
     }
     m_counters->framesFlushed.fetch_add(m_buffer.Flushed() - flushedBefore, std::memory_order_relaxed);
     m_counters->framesReordered.fetch_add(m_buffer.Reordered() - reorderedBefore,
                                           std::memory_order_relaxed);
     Publish();
+    return stored;
 }
 
 void AdaptivePlayoutCore::Publish()
@@ -134,9 +147,19 @@ void AdaptivePlayoutCore::UpdateTarget()
     }
     const int32_t low = waits.Percentile(kAdaptiveLowPercent);
     const int32_t high = waits.Percentile(kAdaptiveHighPercent);
-    m_jitter = std::max(0, high - low);
-    m_target = std::max(m_frameSamples, m_jitter + kAdaptiveMarginSamples);
-    m_excess = low - (m_target - m_jitter);
+    // The spread of the waits is the jitter to absorb; the lowest waits should sit at the margin
+    // (or higher, so that the earliest frames wait at least one frame).
+    const int32_t spread = std::max(0, high - low);
+    const int32_t steer = std::max(m_frameSamples, spread + kAdaptiveMarginSamples);
+    m_excess = low - (steer - spread);
+    m_jitter = spread;
+    m_target = steer;
+    if (m_intervalDeviations.Count() >= kAdaptiveMinWaits) {
+        // In arrival order every loss moves the waits by a frame, which the spread takes for
+        // jitter; the arrival intervals show the network's own.
+        m_jitter = m_intervalDeviations.Percentile(kAdaptiveHighPercent);
+        m_target = std::max(m_frameSamples, m_jitter + kAdaptiveMarginSamples);
+    }
 }
 
 int32_t AdaptivePlayoutCore::TimeScale(int16_t *out, int32_t count, int32_t capacity,
@@ -212,23 +235,30 @@ int32_t AdaptivePlayoutCore::Conceal(int16_t *out)
     return m_frameSamples;
 }
 
-int32_t AdaptivePlayoutCore::NextBlock(int64_t nowMs, int16_t *out, int32_t capacity)
+int32_t AdaptivePlayoutCore::NextBlock(int64_t nowMs, int32_t deviceQueued, int16_t *out,
+                                       int32_t capacity)
 {
     if (!m_playing) {
         if (!m_priming || m_buffer.Frames() == 0)
-            return -1;
+            return kIdle;
         // Start once the first frame has waited the target delay (or enough audio is there).
         const int64_t waited = (nowMs - m_primeSinceMs) * kSamplesPerMs;
         if (waited + m_buffer.BufferedSamples() - m_frameSamples < m_target - m_jitter &&
             waited < m_target)
-            return -1;
+            return kIdle;
         m_playing = true;
         m_priming = false;
         // The frames seen so far were measured before playout started; they waited that long.
         m_buffer.Waits().Shift(static_cast<int32_t>(waited));
     }
 
+    if (!m_buffer.HeadPresent() && deviceQueued >= m_frameSamples) {
+        // The device still plays a frame's worth: the frame may come yet (late or reordered).
+        m_nextTakeSamples = nowMs * kSamplesPerMs;
+        return kHold;
+    }
     int32_t produced = -1;
+    m_lastWasFrame = false;
     for (int attempt = 0; attempt < 2 && produced <= 0; ++attempt) {
         switch (m_buffer.Take(&m_frame)) {
         case JitterBuffer::Taken::Frame: {
@@ -244,8 +274,10 @@ int32_t AdaptivePlayoutCore::NextBlock(int64_t nowMs, int16_t *out, int32_t capa
             const int32_t room = std::min<int32_t>(capacity, kPlayBlockBytes / 2);
             count = TimeScale(out, count, room, attempt == 0 && m_buffer.Frames() > 0);
             m_concealer.Remember(out, count);
-            if (count > 0)
+            if (count > 0) {
                 m_counters->framesPlayed.fetch_add(1, std::memory_order_relaxed);
+                m_lastWasFrame = true;
+            }
             produced = count;
             break;
         }
@@ -260,7 +292,7 @@ int32_t AdaptivePlayoutCore::NextBlock(int64_t nowMs, int16_t *out, int32_t capa
                 m_buffer.Resync();
                 m_buffer.Waits().Clear();
                 Publish();
-                return -1;
+                return kIdle;
             }
             if (!m_inUnderrun) {
                 m_inUnderrun = true;
@@ -271,6 +303,9 @@ int32_t AdaptivePlayoutCore::NextBlock(int64_t nowMs, int16_t *out, int32_t capa
             break;
         }
     }
+    // The device plays this block after those queued before it; the next take comes when a
+    // block's worth has been played.
+    m_nextTakeSamples = nowMs * kSamplesPerMs + std::max(0, produced);
     Publish();
     return produced;
 }
@@ -300,15 +335,18 @@ void AdaptivePlayout::Poll(CAudioPlayThread &thread)
         m_core.Arrive(now, m_slot.timed, m_slot.sequence, m_slot.payload, m_slot.length);
 }
 
-bool AdaptivePlayout::Pass(CAudioPlayThread &thread, int16_t *samples, int32_t capacity,
-                           int32_t *sampleCount)
+AdaptivePlayout::PassResult AdaptivePlayout::Pass(CAudioPlayThread &thread, int32_t deviceQueued,
+                                                  int16_t *samples, int32_t capacity,
+                                                  int32_t *sampleCount)
 {
     Poll(thread);
-    int32_t count = m_core.NextBlock(platform::NowMilliseconds(), samples, capacity);
+    int32_t count = m_core.NextBlock(platform::NowMilliseconds(), deviceQueued, samples, capacity);
+    if (count == AdaptivePlayoutCore::kHold)
+        return PassResult::Hold;
     if (count < 0)
-        return false;
+        return PassResult::Idle;
     *sampleCount = count;
-    return true;
+    return PassResult::Block;
 }
 
 } // namespace orvo::talk

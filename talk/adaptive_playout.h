@@ -33,7 +33,7 @@ constexpr int32_t kAdaptiveMinWaits = 10;           // waits needed before the d
 constexpr int32_t kAdaptiveLowPercent = 2;
 constexpr int32_t kAdaptiveHighPercent = 98;
 constexpr int32_t kAdaptiveExcessSamples = 10 * kSamplesPerMs;  // delay above target: shorten
-constexpr int32_t kAdaptiveDeficitSamples = 5 * kSamplesPerMs;  // below target: lengthen
+constexpr int32_t kAdaptiveDeficitSamples = 0;                  // below target: lengthen
 constexpr int32_t kAdaptivePersistFrames = 100;     // 2 s off target: periodic frames too
 // Device blocks of adaptive playout, per back end: a WAV file device takes one 20 ms block per
 // 20 ms tick, so one block waiting behind the one it takes suffices; the system device (ALSA with
@@ -70,13 +70,20 @@ public:
     // Empties the buffer (its frames count as flushed) and waits for frames again.
     void Reset();
     // A frame arrived at `nowMs`. `timed`: `sequence` is its true sequence number.
-    void Arrive(int64_t nowMs, bool timed, uint32_t sequence, const uint8_t *payload,
-                uint16_t length);
-    // The next block to play: its sample count (into `out`, room for `capacity`, at least 320),
-    // or -1 when nothing is to be played now (no frames yet, or the stream paused).
-    int32_t NextBlock(int64_t nowMs, int16_t *out, int32_t capacity);
+    JitterBuffer::Stored Arrive(int64_t nowMs, bool timed, uint32_t sequence,
+                                const uint8_t *payload, uint16_t length);
+    // The next block to play, with `deviceQueued` samples still queued on the device: its sample
+    // count (into `out`, room for `capacity`, at least 320); kHold when the next frame is not
+    // there yet and the device still holds a frame's worth (ask again shortly); kIdle when
+    // nothing is to be played (no frames yet, or the stream paused).
+    static constexpr int32_t kHold = -1;
+    static constexpr int32_t kIdle = -2;
+    int32_t NextBlock(int64_t nowMs, int32_t deviceQueued, int16_t *out, int32_t capacity);
 
     bool Playing() const { return m_playing; }
+    // What the latest block held: a frame (its sequence or arrival number) or concealment.
+    bool LastBlockWasFrame() const { return m_lastWasFrame; }
+    uint32_t LastSequence() const { return m_frame.sequence; }
     const JitterBuffer &Buffer() const { return m_buffer; }
     int32_t TargetSamples() const { return m_target; }
 
@@ -98,9 +105,14 @@ private:
     bool m_priming = false;
     int64_t m_primeSinceMs = 0;
     bool m_inUnderrun = false;
+    bool m_lastWasFrame = false;
     int32_t m_frameSamples = kNominalFrameSamples;
     int32_t m_target = kAdaptiveStartTargetMs * kSamplesPerMs;
     int32_t m_jitter = 0;
+    int64_t m_nextTakeSamples = 0; // when playout takes its next frame, in samples of time
+    // Talk packets: recent deviations of the arrival intervals from a frame, for the jitter shown.
+    WaitWindow m_intervalDeviations;
+    int64_t m_lastArrivalMs = -1;
     int32_t m_excess = 0;       // low-percentile wait minus where it should be
     int32_t m_offTargetFrames = 0;
     int64_t m_activeMeanSquare = 0;
@@ -111,8 +123,8 @@ public:
     AdaptivePlayout(VoiceCodecState *decoder, PlayoutCounters *counters);
     // Takes the frames the producer queued, timing their arrival.
     void Poll(CAudioPlayThread &thread) override;
-    bool Pass(CAudioPlayThread &thread, int16_t *samples, int32_t capacity,
-              int32_t *sampleCount) override;
+    PassResult Pass(CAudioPlayThread &thread, int32_t deviceQueued, int16_t *samples,
+                    int32_t capacity, int32_t *sampleCount) override;
     uint32_t IdleSleepMs() const override { return kAdaptiveIdleSleepMs; }
     int32_t DeviceBlockLimit() const override { return m_deviceBlocks; }
     void OnSelected(CAudioPlayThread &thread, bool selected) override;

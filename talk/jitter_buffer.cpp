@@ -100,15 +100,15 @@ void JitterBuffer::RememberArrival(const uint8_t *payload, uint16_t length)
     m_recentNext = (m_recentNext + 1) % kDuplicateMemory;
 }
 
-int32_t JitterBuffer::WaitOf(uint32_t sequence) const
+int32_t JitterBuffer::WaitOf(uint32_t sequence, int32_t lead) const
 {
     if (!m_timed)
-        return m_bufferedSamples - m_concealedSamples;
-    return SequenceDistance(m_next, sequence) * m_frameSamples - m_concealedSamples;
+        return lead + m_bufferedSamples - m_concealedSamples;
+    return lead + SequenceDistance(m_next, sequence) * m_frameSamples - m_concealedSamples;
 }
 
 JitterBuffer::Stored JitterBuffer::Insert(bool timed, uint32_t sequence, const uint8_t *payload,
-                                          uint16_t length, uint16_t samples)
+                                          uint16_t length, uint16_t samples, int32_t lead)
 {
     length = std::min<uint16_t>(length, kPlayPayloadBytes);
     if (!m_started || timed != m_timed) {
@@ -137,7 +137,7 @@ JitterBuffer::Stored JitterBuffer::Insert(bool timed, uint32_t sequence, const u
             } else {
                 if (m_played[slot] && SameSequence(m_slots[slot].sequence, sequence))
                     return Stored::Duplicate;
-                m_waits.Add(WaitOf(sequence));
+                m_waits.Add(WaitOf(sequence, lead));
                 return Stored::Late;
             }
         } else if (ahead >= kJitterSlots) {
@@ -153,7 +153,7 @@ JitterBuffer::Stored JitterBuffer::Insert(bool timed, uint32_t sequence, const u
     }
     if (samples > 0)
         m_frameSamples = samples;
-    m_waits.Add(WaitOf(sequence));
+    m_waits.Add(WaitOf(sequence, lead));
     const int32_t slot = SlotOf(sequence);
     JitterFrame &frame = m_slots[slot];
     frame.sequence = sequence;
@@ -166,6 +166,22 @@ JitterBuffer::Stored JitterBuffer::Insert(bool timed, uint32_t sequence, const u
     ++m_frames;
     m_bufferedSamples += samples;
     return Stored::Yes;
+}
+
+bool JitterBuffer::HeadPresent() const
+{
+    if (m_frames == 0)
+        return false;
+    if (!m_timed)
+        return true;
+    uint32_t next = m_next;
+    int32_t covered = m_concealedSamples / std::max<int32_t>(1, m_frameSamples);
+    while (covered > 0 && !m_used[SlotOf(next)]) {
+        ++next;
+        --covered;
+    }
+    const int32_t slot = SlotOf(next);
+    return m_used[slot] && SameSequence(m_slots[slot].sequence, next);
 }
 
 void JitterBuffer::Resync()

@@ -50,18 +50,21 @@ struct JitterFrame {
 
 class JitterBuffer {
 public:
-    enum class Stored { Yes, Duplicate, Late, Overflow };
+    enum class Stored { Yes, Duplicate, Late };
     enum class Taken { Frame, Lost, Empty };
 
     void Clear();
     // Stores one frame. `timed`: `sequence` is its true sequence number (16 bits are compared).
+    // `lead`: samples until the playout takes its next frame (part of every wait).
     Stored Insert(bool timed, uint32_t sequence, const uint8_t *payload, uint16_t length,
-                  uint16_t samples);
+                  uint16_t samples, int32_t lead = 0);
     // The next frame in playout order into *out (Frame); Lost when its turn has come and a later
     // frame is there; Empty when nothing is there. After Empty the playout conceals `concealed`
     // samples and says so with Concealed(), so the frames that come late are placed after them.
     Taken Take(JitterFrame *out);
     void Concealed(int32_t samples);
+    // Take() would give a frame now (rather than Lost or Empty).
+    bool HeadPresent() const;
     // Playout stopped (the stream paused): the next frame starts the order afresh.
     void Resync();
 
@@ -79,7 +82,7 @@ private:
     void Restart(uint32_t sequence);
     bool IsDuplicateOfRecent(const uint8_t *payload, uint16_t length) const;
     void RememberArrival(const uint8_t *payload, uint16_t length);
-    int32_t WaitOf(uint32_t sequence) const;
+    int32_t WaitOf(uint32_t sequence, int32_t lead) const;
 
     JitterFrame m_slots[kJitterSlots];
     bool m_used[kJitterSlots] = {};

@@ -19,11 +19,16 @@ public:
     virtual ~PlayoutPolicy() = default;
     // Every pass while playing, before the device is looked at.
     virtual void Poll(CAudioPlayThread &) {}
-    // One pass with a device block free (and fewer than DeviceBlockLimit() queued). True with
-    // *sampleCount samples in `samples` (room for `capacity`) when a block is to be written; false
-    // when nothing is played in this pass (the thread sleeps IdleSleepMs()).
-    virtual bool Pass(CAudioPlayThread &thread, int16_t *samples, int32_t capacity,
-                      int32_t *sampleCount) = 0;
+    enum class PassResult {
+        Block, // *sampleCount samples are to be written
+        Hold,  // nothing now, the device still plays what it holds: try again after the sleep
+        Idle,  // nothing to play (the device may run dry)
+    };
+    // One pass with a device block free (and fewer than DeviceBlockLimit() queued), with
+    // `deviceQueued` samples still queued on the device. Block: *sampleCount samples are in
+    // `samples` (room for `capacity`). Otherwise the thread sleeps IdleSleepMs().
+    virtual PassResult Pass(CAudioPlayThread &thread, int32_t deviceQueued, int16_t *samples,
+                            int32_t capacity, int32_t *sampleCount) = 0;
     virtual uint32_t IdleSleepMs() const = 0;
     // Blocks the policy lets wait on the device at most.
     virtual int32_t DeviceBlockLimit() const = 0;

@@ -21,19 +21,20 @@ StretchPlayout::PassAction StretchPlayout::ChooseAction(const CAudioPlayThread &
     return PassAction::None;
 }
 
-bool StretchPlayout::Pass(CAudioPlayThread &thread, int16_t *samples, int32_t capacity,
-                          int32_t *sampleCount)
+StretchPlayout::PassResult StretchPlayout::Pass(CAudioPlayThread &thread, int32_t,
+                                                int16_t *samples, int32_t capacity,
+                                                int32_t *sampleCount)
 {
     int32_t queued = thread.m_nQueued.load(std::memory_order_acquire);
     PassAction action = ChooseAction(thread, queued);
     if (action == PassAction::None)
-        return false;
+        return PassResult::Idle;
 
     // Sequence gate: a head 1 to 9 ahead of the expected number waits.
     const PlayFrameSlot &head = thread.m_frames[thread.m_nReadIndex];
     uint32_t ahead = head.sequence - thread.m_nExpectedSequence.load(std::memory_order_acquire);
     if (ahead >= 1 && ahead <= kPlaySequenceHoldSpan)
-        return false;
+        return PassResult::Idle;
 
     uint16_t length = std::min<uint16_t>(head.length, kPlayPayloadBytes);
     thread.StagePayload(head.payload, length); // before the slot goes back to the producer
@@ -53,7 +54,7 @@ bool StretchPlayout::Pass(CAudioPlayThread &thread, int16_t *samples, int32_t ca
 
     thread.m_nRepeatCounter.fetch_sub(1, std::memory_order_relaxed);
     *sampleCount = thread.DecodeStaged(length, samples, capacity); // rejected: 0 samples
-    return true;
+    return PassResult::Block;
 }
 
 } // namespace orvo::talk

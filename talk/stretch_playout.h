@@ -11,8 +11,8 @@ namespace orvo::talk {
 
 class StretchPlayout final : public PlayoutPolicy {
 public:
-    bool Pass(CAudioPlayThread &thread, int16_t *samples, int32_t capacity,
-              int32_t *sampleCount) override;
+    PassResult Pass(CAudioPlayThread &thread, int32_t deviceQueued, int16_t *samples,
+                    int32_t capacity, int32_t *sampleCount) override;
     uint32_t IdleSleepMs() const override;
     int32_t DeviceBlockLimit() const override;
     void OnSelected(CAudioPlayThread &, bool) override {}
