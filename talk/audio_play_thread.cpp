@@ -31,7 +31,7 @@ CAudioPlayThread::CAudioPlayThread()
     m_adaptiveCounters = std::make_unique<PlayoutCounters>();
     m_adaptive = std::make_unique<AdaptivePlayout>(&m_decoder, m_adaptiveCounters.get());
     m_policy = m_stretch.get();
-    m_deviceLimit.store(m_policy->DeviceBlockLimit() * static_cast<int32_t>(kPlayBlockBytes / 2),
+    m_deviceLimit.store(m_policy->DeviceBlockLimit() * kPlayFrameSamples,
                         std::memory_order_relaxed);
 
     m_pPlayBlocks = new (std::nothrow) WAVEHDR[kPlayBlockCount];
@@ -192,7 +192,7 @@ void CAudioPlayThread::ApplyRequestedMode()
     m_policy->OnSelected(*this, false);
     next->OnSelected(*this, true);
     m_policy = next;
-    m_deviceLimit.store(next->DeviceBlockLimit() * static_cast<int32_t>(kPlayBlockBytes / 2),
+    m_deviceLimit.store(next->DeviceBlockLimit() * kPlayFrameSamples,
                         std::memory_order_relaxed);
     m_activeMode.store(requested, std::memory_order_release);
 }

@@ -24,6 +24,7 @@ constexpr int32_t kPlayQueueSlots = 25;
 constexpr int32_t kPlayPayloadBytes = 640;   // payload capacity of one queue slot
 constexpr int32_t kPlayBlockCount = 10;
 constexpr uint32_t kPlayBlockBytes = 640;     // 320 samples, 40 ms
+constexpr int32_t kPlayFrameSamples = 160;    // the 20 ms frame a block usually holds
 constexpr int32_t kPlayConsumeThreshold = 15; // from this many queued frames on, no stretching
 constexpr int32_t kPlayRepeatInterval = 10;   // repeat counter start value
 constexpr uint32_t kPlaySequenceHoldSpan = 9; // heads 1 to 9 ahead of the expected number wait
