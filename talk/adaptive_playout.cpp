@@ -313,19 +313,19 @@ int32_t AdaptivePlayoutCore::NextBlock(int64_t nowMs, int32_t deviceQueued, int1
 AdaptivePlayout::AdaptivePlayout(VoiceCodecState *decoder, PlayoutCounters *counters)
     : m_core(decoder, counters), m_counters(counters)
 {
+    // Made with the playback thread, which opens the device selected now.
+    const std::string device = platform::SelectedWaveDevice(platform::WaveDirection::Playback);
+    m_deviceBlocks =
+        device.compare(0, sizeof(platform::kWavFilePrefix) - 1, platform::kWavFilePrefix) == 0
+            ? kAdaptiveDeviceBlocksWav
+            : kAdaptiveDeviceBlocksSystem;
 }
 
 void AdaptivePlayout::OnSelected(CAudioPlayThread &, bool selected)
 {
     m_core.Reset();
-    if (selected) {
+    if (selected)
         m_counters->Clear();
-        const std::string device = platform::SelectedWaveDevice(platform::WaveDirection::Playback);
-        m_deviceBlocks = device.compare(0, sizeof(platform::kWavFilePrefix) - 1,
-                                        platform::kWavFilePrefix) == 0
-                             ? kAdaptiveDeviceBlocksWav
-                             : kAdaptiveDeviceBlocksSystem;
-    }
 }
 
 void AdaptivePlayout::Poll(CAudioPlayThread &thread)
