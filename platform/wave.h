@@ -122,6 +122,13 @@ MMRESULT waveOutRestart(HWAVEOUT handle);
 // Stops playing and returns every queued block done. The pause state is kept.
 MMRESULT waveOutReset(HWAVEOUT handle);
 
+// When sound last started to flow, on the steady clock in microseconds (CLOCK_MONOTONIC on
+// Linux), for measuring the delay from mouth to ear across processes: the start of the most
+// recently started capture stream (its sample 0), and the moment the most recently opened
+// playback stream handed its first sample to its back end to play. 0 before any.
+int64_t CaptureStartMicros();
+int64_t PlaybackStartMicros();
+
 // Device selection, per direction, used by the next open of that direction.
 enum class WaveDirection : int32_t { Capture = 0, Playback = 1 };
 // Null or "default": the system default device. "wav:PATH": a WAV file (input reads an 8000 Hz

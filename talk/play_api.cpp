@@ -11,6 +11,7 @@
 #include <new>
 
 #include "orvoaudio/talk.h"
+#include "platform/wave.h"
 #include "talk/adaptive_playout.h"
 #include "talk/audio_play_thread.h"
 #include "talk/record_thread.h"
@@ -224,6 +225,8 @@ ORVO_API int32_t Orvo_GetPlayoutStats(OrvoPlayoutStats *stats)
     OrvoPlayoutStats out{};
     out.size = callerSize;
     out.mode = g_playoutMode.load(std::memory_order_acquire);
+    out.capture_start_us = orvo::platform::CaptureStartMicros();
+    out.playback_start_us = orvo::platform::PlaybackStartMicros();
     if (CAudioPlayThread *thread = g_playThread.load(std::memory_order_acquire)) {
         const PlayoutCounters &c = thread->AdaptiveCounters();
         auto ms = [](int32_t samples) { return samples / kSamplesPerMs; };

@@ -162,6 +162,13 @@ typedef struct OrvoPlayoutStats {
     uint32_t samples_inserted;   /* adaptive: samples those added */
     uint32_t buffer_underruns;   /* adaptive: times a frame was due and none was there */
     uint32_t device_underruns;   /* blocks written after the device had run dry while playing */
+    uint32_t reserved;           /* 0; keeps the two times below at the same offset everywhere */
+    /* Monotonic clock microseconds (CLOCK_MONOTONIC on Linux), 0 before: when the capture device
+     * captured its sample 0 (its latest start), and when the playback device rendered its
+     * sample 0 (handed to the device, for a wav: device written). With the recordings they give
+     * the delay from mouth to ear. */
+    int64_t capture_start_us;
+    int64_t playback_start_us;
 } OrvoPlayoutStats;
 
 /* Fills `stats` (see size above). 0; -1, nothing written, when `stats` is null, its size is

@@ -8,6 +8,12 @@
 
 #include "platform/wave_stream.h"
 
+namespace orvo::platform {
+// Record the moments CaptureStartMicros() and PlaybackStartMicros() report (stream_times.cpp).
+void NoteCaptureStart();
+void NotePlaybackStart();
+} // namespace orvo::platform
+
 namespace orvo::platform::wave_calls {
 
 // Back ends start threads and allocate: a failure there becomes a result, never an exception.

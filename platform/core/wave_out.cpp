@@ -155,6 +155,10 @@ size_t WaveOutStream::Read(int16_t *out, size_t maxSamples)
         block->dwFlags.store((flags & ~WHDR_INQUEUE) | WHDR_DONE, std::memory_order_release);
         // Go on: an empty block next is finished at once, anything else stops at a full buffer.
     }
+    if (copied > 0 && !m_played) {
+        m_played = true;
+        NotePlaybackStart();
+    }
     return copied;
 }
 

@@ -21,6 +21,10 @@ using testing::FramePayload;
 using testing::TalkPacketFor;
 
 constexpr int64_t kPacketMs = 20;
+
+// The same layout for every compiler and word size: the times sit on 8-byte offsets.
+static_assert(offsetof(OrvoPlayoutStats, capture_start_us) == 96, "layout");
+static_assert(sizeof(OrvoPlayoutStats) == 112, "layout");
 constexpr int kLoudestIds = 100; // mu-law codes up to 100 decode far from silence
 
 int32_t Input(const std::vector<uint8_t> &packet)
@@ -140,6 +144,8 @@ TEST_F(PlayAdaptiveTest, SteadyStreamPlaysEveryFrameOnceInOrderWithAShortDelay)
     EXPECT_LE(s.buffer_delay_ms, 40);
     EXPECT_GE(s.target_delay_ms, 20);
     EXPECT_EQ(s.frames_late + s.frames_duplicate + s.frames_flushed, 0u);
+    EXPECT_GT(s.capture_start_us, 0);
+    EXPECT_GT(s.playback_start_us, s.capture_start_us); // capture runs from the service's start
     ExpectPlayoutCountersAddUp(s);
 
     ASSERT_TRUE(virt::Advance(1000));

@@ -1,0 +1,28 @@
+// When sound last started to flow in either direction, for delay measurements across processes.
+#include <atomic>
+#include <chrono>
+
+#include "platform/core/wave_calls.h"
+#include "platform/wave.h"
+
+namespace orvo::platform {
+namespace {
+
+std::atomic<int64_t> g_captureStart{0};
+std::atomic<int64_t> g_playbackStart{0};
+
+int64_t SteadyMicros()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+void NoteCaptureStart() { g_captureStart.store(SteadyMicros(), std::memory_order_relaxed); }
+void NotePlaybackStart() { g_playbackStart.store(SteadyMicros(), std::memory_order_relaxed); }
+int64_t CaptureStartMicros() { return g_captureStart.load(std::memory_order_relaxed); }
+int64_t PlaybackStartMicros() { return g_playbackStart.load(std::memory_order_relaxed); }
+
+} // namespace orvo::platform
