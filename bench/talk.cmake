@@ -5,3 +5,8 @@ target_link_libraries(talk_measure_virtual PRIVATE orvoaudio_virtual)
 target_compile_definitions(talk_measure_virtual PRIVATE ORVO_MEASURE_VIRTUAL)
 add_executable(talk_measure_real ${CMAKE_CURRENT_SOURCE_DIR}/talk_measure.cpp)
 target_link_libraries(talk_measure_real PRIVATE orvoaudio)
+# Mouth-to-ear delay from the recordings of two orvo-talk instances (scripts/measure-playout).
+if(TARGET orvo_tool_common)
+  add_executable(playout_delay ${CMAKE_CURRENT_SOURCE_DIR}/playout_delay.cpp)
+  target_link_libraries(playout_delay PRIVATE orvo_tool_common orvoaudio)
+endif()
