@@ -35,6 +35,7 @@ struct Schedule {
     bool bursts = false;  // every 2 s the network stalls 120 ms, then delivers everything
     double ppm = 0;       // sender clock: positive runs fast
     bool timed = true;    // frames carry sequence numbers (RTP) or not (talk packets)
+    int laterJitterMs = -1; // from half-time on, this jitter instead
 };
 
 struct Event {
@@ -107,7 +108,8 @@ public:
         RunResult result;
         for (uint32_t k = 0; k < frames; ++k) {
             sendMs[k] = k * periodMs;
-            double jitter = m_s.jitterMs * unit(rng);
+            const int jitterMs = m_s.laterJitterMs >= 0 && k >= frames / 2 ? m_s.laterJitterMs : m_s.jitterMs;
+            double jitter = jitterMs * unit(rng);
             if (lostFrame[k] || unit(rng) < m_s.loss) {
                 lostFrame[k] = true;
                 ++result.lost;
@@ -267,6 +269,35 @@ INSTANTIATE_TEST_SUITE_P(
         Schedule{"talk_loss5", 120, 20, 0.05, 0, 0, false, 0, false},
         Schedule{"talk_duplicates", 120, 10, 0, 0.05, 0, false, 0, false}),
     [](const ::testing::TestParamInfo<Schedule> &info) { return std::string(info.param.name); });
+
+// The jitter falls from 80 ms to 5 ms: the delay comes down with it, and goes up again when the
+// jitter comes back.
+TEST(AdaptivePlayoutTarget, FollowsTheJitterDownAndUp)
+{
+    Schedule down{"down", 120, 80};
+    down.laterJitterMs = 5;
+    PlayoutSimulation falling(down);
+    RunResult r = falling.Run();
+    const double before = Median(Slice(r.delayMs, 0.3, 0.5));
+    const double after = Median(Slice(r.delayMs, 0.8, 1.0));
+    std::printf("jitter 80 -> 5 ms: delay %.1f -> %.1f ms, shortened %u (-%u samples), quiet frames "
+                "dropped %u\n", before, after, falling.Counters().shortenings.load(),
+                falling.Counters().samplesRemoved.load(), falling.Counters().framesDroppedQuiet.load());
+    EXPECT_LT(after, before - 40);
+    ExpectCountersAddUp(falling.Counters());
+
+    Schedule up{"up", 120, 5};
+    up.laterJitterMs = 80;
+    PlayoutSimulation rising(up);
+    r = rising.Run();
+    const double low = Median(Slice(r.delayMs, 0.3, 0.5));
+    const double high = Median(Slice(r.delayMs, 0.8, 1.0));
+    std::printf("jitter 5 -> 80 ms: delay %.1f -> %.1f ms, late %u, concealed %u\n", low, high,
+                rising.Counters().framesLate.load(), rising.Counters().framesConcealed.load());
+    EXPECT_GT(high, low + 40);
+    EXPECT_LE(high, DelayBoundMs(Schedule{"80", 1, 80}));
+    ExpectCountersAddUp(rising.Counters());
+}
 
 class DriftTest : public ::testing::TestWithParam<Schedule> {};
 
