@@ -1,7 +1,9 @@
 #include "talk/adaptive_playout.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "platform/thread.h"
 #include "platform/wave.h"

@@ -7,8 +7,9 @@
 // the spread between the 2nd and 98th percentile and the target is jitter plus a margin, never
 // below one frame. Too much delay is taken out in quiet frames (samples or whole frames) and, when
 // it persists or is large, a pitch period at a time in periodic ones; too little is added the same
-// way. Missing frames are concealed; after 60 ms without frames the playout pauses and starts
-// afresh, at the target delay, with the next frame.
+// way. While the next frame is missing and the device still holds a frame's worth, playout waits
+// for it; then it is concealed. After 60 ms without frames the playout pauses and starts afresh,
+// at the target delay, with the next frame.
 //
 // AdaptivePlayoutCore is the whole behaviour on explicit times (tests drive it directly);
 // AdaptivePlayout is its policy face for the playback thread.
@@ -33,7 +34,7 @@ constexpr int32_t kAdaptiveMinWaits = 10;           // waits needed before the d
 constexpr int32_t kAdaptiveLowPercent = 2;
 constexpr int32_t kAdaptiveHighPercent = 98;
 constexpr int32_t kAdaptiveExcessSamples = 10 * kSamplesPerMs;  // delay above target: shorten
-constexpr int32_t kAdaptiveDeficitSamples = 0;                  // below target: lengthen
+constexpr int32_t kAdaptiveDeficitSamples = 0; // below target at all: lengthen before it runs dry
 constexpr int32_t kAdaptivePersistFrames = 100;     // 2 s off target: periodic frames too
 // Device blocks of adaptive playout, per back end: a WAV file device takes one 20 ms block per
 // 20 ms tick, so one block waiting behind the one it takes suffices; the system device (ALSA with
