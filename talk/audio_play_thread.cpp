@@ -221,15 +221,10 @@ void CAudioPlayThread::PlayLoop()
         const PlayoutPolicy::PassResult result =
             policy.Pass(*this, deviceQueued, samples, kPlayBlockBytes / 2, &sampleCount);
         if (result != PlayoutPolicy::PassResult::Block) {
-            if (result == PlayoutPolicy::PassResult::Idle)
-                m_lastPassWrote = false; // a pause: the device runs dry on purpose
             Sleep(policy.IdleSleepMs());
             continue;
         }
-        if (m_lastPassWrote && deviceQueued == 0)
-            m_deviceUnderruns.fetch_add(1, std::memory_order_relaxed);
         WriteBlock(samples, 2 * sampleCount);
-        m_lastPassWrote = true;
         m_deviceQueued.store(QueuedBlockSamples(), std::memory_order_relaxed);
     }
 }

@@ -118,8 +118,6 @@ public:
     // Audio queued on the device after the latest block written, and the most the policy allows.
     int32_t DeviceQueuedSamples() const { return m_deviceQueued.load(std::memory_order_relaxed); }
     int32_t DeviceLimitSamples() const { return m_deviceLimit.load(std::memory_order_relaxed); }
-    // Blocks written while the device had run dry (while playing, not after a pause).
-    uint32_t DeviceUnderruns() const { return m_deviceUnderruns.load(std::memory_order_relaxed); }
 
     // ---- for the policies: decoding with this thread's decoder
     // Copies a payload into the frame staging buffer (behind its header space).
@@ -184,8 +182,6 @@ private:
     std::atomic<int32_t> m_activeMode{kPlayoutStretch};
     std::atomic<int32_t> m_deviceQueued{0};
     std::atomic<int32_t> m_deviceLimit{0};
-    std::atomic<uint32_t> m_deviceUnderruns{0};
-    bool m_lastPassWrote = false;
 };
 
 } // namespace orvo::talk

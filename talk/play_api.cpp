@@ -234,7 +234,7 @@ ORVO_API int32_t Orvo_GetPlayoutStats(OrvoPlayoutStats *stats)
         out.mode = thread->PlayoutMode();
         out.device_delay_ms = ms(thread->DeviceQueuedSamples());
         out.device_target_ms = ms(thread->DeviceLimitSamples());
-        out.device_underruns = thread->DeviceUnderruns();
+        out.device_underruns = orvo::platform::PlaybackStarvedReads();
         if (out.mode == kPlayoutAdaptive) {
             out.buffer_delay_ms = ms(c.bufferedSamples.load(std::memory_order_relaxed));
             out.target_delay_ms = ms(c.targetSamples.load(std::memory_order_relaxed));

@@ -1,4 +1,5 @@
-// When sound last started to flow in either direction, for delay measurements across processes.
+// When sound last started to flow in either direction, for delay measurements across processes,
+// and how often playback found its queue short since.
 #include <atomic>
 #include <chrono>
 
@@ -10,6 +11,7 @@ namespace {
 
 std::atomic<int64_t> g_captureStart{0};
 std::atomic<int64_t> g_playbackStart{0};
+std::atomic<uint32_t> g_playbackStarved{0};
 
 int64_t SteadyMicros()
 {
@@ -21,7 +23,13 @@ int64_t SteadyMicros()
 } // namespace
 
 void NoteCaptureStart() { g_captureStart.store(SteadyMicros(), std::memory_order_relaxed); }
-void NotePlaybackStart() { g_playbackStart.store(SteadyMicros(), std::memory_order_relaxed); }
+void NotePlaybackStart()
+{
+    g_playbackStarved.store(0, std::memory_order_relaxed);
+    g_playbackStart.store(SteadyMicros(), std::memory_order_relaxed);
+}
+void NotePlaybackStarved() { g_playbackStarved.fetch_add(1, std::memory_order_relaxed); }
+uint32_t PlaybackStarvedReads() { return g_playbackStarved.load(std::memory_order_relaxed); }
 int64_t CaptureStartMicros() { return g_captureStart.load(std::memory_order_relaxed); }
 int64_t PlaybackStartMicros() { return g_playbackStart.load(std::memory_order_relaxed); }
 

@@ -11,7 +11,8 @@
 namespace orvo::platform {
 // Record the moments CaptureStartMicros() and PlaybackStartMicros() report (stream_times.cpp).
 void NoteCaptureStart();
-void NotePlaybackStart();
+void NotePlaybackStart(); // also starts the count of starved reads afresh
+void NotePlaybackStarved();
 } // namespace orvo::platform
 
 namespace orvo::platform::wave_calls {

@@ -158,6 +158,8 @@ size_t WaveOutStream::Read(int16_t *out, size_t maxSamples)
     if (copied > 0 && !m_played) {
         m_played = true;
         NotePlaybackStart();
+    } else if (m_played && copied < maxSamples) {
+        NotePlaybackStarved();
     }
     return copied;
 }

@@ -92,11 +92,15 @@ public:
     void Start(WaveOutStream &stream) override
     {
         m_pacer.Start("orvo-wav-out", [this, &stream] {
-            int16_t samples[kPeriodSamples];
+            int16_t samples[kPeriodSamples] = {};
             size_t got = stream.Read(samples, kPeriodSamples);
-            if (got) {
+            // From the first sample on, the file runs in real time like a sound card: a period
+            // with too little queued is filled up with silence (sample n plays at n / 8000 s).
+            if (got)
+                m_started = true;
+            if (m_started) {
                 std::lock_guard<std::mutex> lock(m_fileMutex);
-                m_writer.Write(samples, got);
+                m_writer.Write(samples, kPeriodSamples);
             }
         });
     }
@@ -111,6 +115,7 @@ private:
     WavWriter m_writer;
     std::mutex m_fileMutex;
     PacedThread m_pacer;
+    bool m_started = false; // the pacer thread's: a sample has been written
 };
 
 } // namespace
