@@ -128,9 +128,10 @@ MMRESULT waveOutReset(HWAVEOUT handle);
 // playback stream handed its first sample to its back end to play. 0 before any.
 int64_t CaptureStartMicros();
 int64_t PlaybackStartMicros();
-// Reads of the most recently opened playback stream, after its first sample, that found less
-// queued than the back end asked for: gaps for a device without a buffer of its own (the virtual
-// device, a wav: file), the device's own buffer playing on for one that has one (ALSA, winmm).
+// Gaps of the most recently opened playback stream since its first sample: reads that found
+// less queued than the back end asked for, after one that found enough (the end of the stream
+// counts as one). Silence for a device without a buffer of its own (the virtual device, a wav:
+// file); for one that has one (ALSA, winmm) its buffer may play on.
 uint32_t PlaybackStarvedReads();
 
 // Device selection, per direction, used by the next open of that direction.

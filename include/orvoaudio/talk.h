@@ -161,8 +161,9 @@ typedef struct OrvoPlayoutStats {
     uint32_t samples_removed;    /* adaptive: samples those took out */
     uint32_t samples_inserted;   /* adaptive: samples those added */
     uint32_t buffer_underruns;   /* adaptive: times a frame was due and none was there */
-    uint32_t device_underruns;   /* times the device found too little queued once it played (a gap
-                                    for a wav: device; ALSA and winmm play on from their buffer) */
+    uint32_t device_underruns;   /* gaps: the device found too little queued after it had enough
+                                    (silence on a wav: device; ALSA and winmm may play on from their
+                                    own buffer); a pause of the stream counts too */
     uint32_t reserved;           /* 0; keeps the two times below at the same offset everywhere */
     /* Monotonic clock microseconds (CLOCK_MONOTONIC on Linux), 0 before: when the capture device
      * captured its sample 0 (its latest start), and when the playback device rendered its

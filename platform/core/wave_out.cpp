@@ -158,9 +158,11 @@ size_t WaveOutStream::Read(int16_t *out, size_t maxSamples)
     if (copied > 0 && !m_played) {
         m_played = true;
         NotePlaybackStart();
-    } else if (m_played && copied < maxSamples) {
-        NotePlaybackStarved();
     }
+    // A gap begins where a read finds too little after one that was served in full.
+    if (m_played && copied < maxSamples && m_lastReadFull)
+        NotePlaybackStarved();
+    m_lastReadFull = copied == maxSamples;
     return copied;
 }
 

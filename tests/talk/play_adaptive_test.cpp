@@ -144,6 +144,7 @@ TEST_F(PlayAdaptiveTest, SteadyStreamPlaysEveryFrameOnceInOrderWithAShortDelay)
     EXPECT_LE(s.buffer_delay_ms, 40);
     EXPECT_GE(s.target_delay_ms, 20);
     EXPECT_EQ(s.frames_late + s.frames_duplicate + s.frames_flushed, 0u);
+    EXPECT_EQ(s.device_underruns, 0u); // the device never ran short while the stream flowed
     EXPECT_GT(s.capture_start_us, 0);
     EXPECT_GT(s.playback_start_us, s.capture_start_us); // capture runs from the service's start
     ExpectPlayoutCountersAddUp(s);
@@ -156,6 +157,7 @@ TEST_F(PlayAdaptiveTest, SteadyStreamPlaysEveryFrameOnceInOrderWithAShortDelay)
     EXPECT_EQ(played, expected); // no repeats, nothing dropped
     s = PlayoutStats();
     EXPECT_EQ(s.frames_played, static_cast<uint32_t>(kFrames));
+    EXPECT_EQ(s.device_underruns, 1u); // the end of the stream
     ExpectPlayoutCountersAddUp(s);
 
     // Input to the device: the frame is written within a block or two of its arrival.
