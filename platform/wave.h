@@ -133,6 +133,9 @@ int64_t PlaybackStartMicros();
 // counts as one). Silence for a device without a buffer of its own (the virtual device, a wav:
 // file); for one that has one (ALSA, winmm) its buffer may play on.
 uint32_t PlaybackStarvedReads();
+// Samples the most recently opened playback stream has handed to its back end since its first:
+// with the time of each reading, it tells when each sample of a recording was played, gaps or not.
+uint64_t PlaybackSamplesPlayed();
 
 // Device selection, per direction, used by the next open of that direction.
 enum class WaveDirection : int32_t { Capture = 0, Playback = 1 };

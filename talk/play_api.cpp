@@ -241,6 +241,7 @@ ORVO_API int32_t Orvo_GetPlayoutStats(OrvoPlayoutStats *stats)
     out.mode = g_playoutMode.load(std::memory_order_acquire);
     out.capture_start_us = orvo::platform::CaptureStartMicros();
     out.playback_start_us = orvo::platform::PlaybackStartMicros();
+    out.playback_samples = static_cast<int64_t>(orvo::platform::PlaybackSamplesPlayed());
     if (CAudioPlayThread *thread = g_playThread.load(std::memory_order_acquire)) {
         const PlayoutCounters &c = thread->AdaptiveCounters();
         auto ms = [](int32_t samples) { return samples / kSamplesPerMs; };

@@ -177,8 +177,9 @@ typedef struct OrvoPlayoutStats {
     uint32_t samples_inserted;   /* adaptive: samples those added */
     uint32_t buffer_underruns;   /* adaptive: times a frame was due and none was there */
     uint32_t device_underruns;   /* gaps: the device found too little queued after it had enough
-                                    (silence on a wav: device; ALSA and winmm may play on from their
-                                    own buffer); a pause of the stream counts too */
+                                    (a gap in time on a wav: device, whose file leaves it out; ALSA
+                                    and winmm may play on from their own buffer); a pause of the
+                                    stream counts too */
     uint32_t reserved;           /* 0; keeps the two times below at the same offset everywhere */
     /* Monotonic clock microseconds (CLOCK_MONOTONIC on Linux), 0 before: when the capture device
      * captured its sample 0 (its latest start), and when the playback device rendered its
@@ -186,6 +187,10 @@ typedef struct OrvoPlayoutStats {
      * the delay from mouth to ear. */
     int64_t capture_start_us;
     int64_t playback_start_us;
+    /* Samples the playback device has played since its sample 0 (a wav: device's file holds
+     * them without the gaps between): read now and then with the clock, it tells when each
+     * recorded sample was played. */
+    int64_t playback_samples;
 } OrvoPlayoutStats;
 
 /* Fills `stats` (see size above). 0; -1, nothing written, when `stats` is null, its size is

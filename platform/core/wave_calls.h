@@ -13,6 +13,7 @@ namespace orvo::platform {
 void NoteCaptureStart();
 void NotePlaybackStart(); // also starts the count of starved reads afresh
 void NotePlaybackStarved();
+void NotePlaybackSamples(size_t samples);
 } // namespace orvo::platform
 
 namespace orvo::platform::wave_calls {

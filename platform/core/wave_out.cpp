@@ -159,6 +159,7 @@ size_t WaveOutStream::Read(int16_t *out, size_t maxSamples)
         m_played = true;
         NotePlaybackStart();
     }
+    NotePlaybackSamples(copied);
     // A gap begins where a read finds too little after one that was served in full.
     if (m_played && copied < maxSamples && m_lastReadFull)
         NotePlaybackStarved();

@@ -1,7 +1,6 @@
 // WAV file capture and playback devices, each with a thread paced on the steady clock.
 #include "platform/wavfile/wav_devices.h"
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -95,20 +94,10 @@ public:
         m_pacer.Start("orvo-wav-out", [this, &stream] {
             int16_t samples[kPeriodSamples];
             size_t got = stream.Read(samples, kPeriodSamples);
-            if (got == 0) {
-                m_pendingSilence += m_started ? kPeriodSamples : 0;
-                return;
+            if (got) {
+                std::lock_guard<std::mutex> lock(m_fileMutex);
+                m_writer.Write(samples, got);
             }
-            // The file runs in real time like a sound card: what a period lacked is silence,
-            // written once sound follows it (sample n plays n / 8000 s after the first). Silence
-            // after the last sound is left out.
-            std::lock_guard<std::mutex> lock(m_fileMutex);
-            static const int16_t kSilence[kPeriodSamples] = {};
-            for (; m_pendingSilence > 0; m_pendingSilence -= std::min(m_pendingSilence, kPeriodSamples))
-                m_writer.Write(kSilence, std::min(m_pendingSilence, kPeriodSamples));
-            m_writer.Write(samples, got);
-            m_pendingSilence = kPeriodSamples - got;
-            m_started = true;
         });
     }
     void Stop() override { m_pacer.Stop(); }
@@ -122,9 +111,6 @@ private:
     WavWriter m_writer;
     std::mutex m_fileMutex;
     PacedThread m_pacer;
-    // The pacer thread's: a sample has been written; silence owed to the file since the last.
-    bool m_started = false;
-    size_t m_pendingSilence = 0;
 };
 
 } // namespace

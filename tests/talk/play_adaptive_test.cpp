@@ -24,7 +24,7 @@ constexpr int64_t kPacketMs = 20;
 
 // The same layout for every compiler and word size: the times sit on 8-byte offsets.
 static_assert(offsetof(OrvoPlayoutStats, capture_start_us) == 96, "layout");
-static_assert(sizeof(OrvoPlayoutStats) == 112, "layout");
+static_assert(sizeof(OrvoPlayoutStats) == 120, "layout");
 constexpr int kLoudestIds = 100; // mu-law codes up to 100 decode far from silence
 
 int32_t Input(const std::vector<uint8_t> &packet)
@@ -158,6 +158,7 @@ TEST_F(PlayAdaptiveTest, SteadyStreamPlaysEveryFrameOnceInOrderWithAShortDelay)
     s = PlayoutStats();
     EXPECT_EQ(s.frames_played, static_cast<uint32_t>(kFrames));
     EXPECT_EQ(s.device_underruns, 1u); // the end of the stream
+    EXPECT_EQ(static_cast<uint64_t>(s.playback_samples), virt::GetPlaybackStats().samplesPlayed);
     ExpectPlayoutCountersAddUp(s);
 
     // Input to the device: the frame is written within a block or two of its arrival.
