@@ -1,10 +1,11 @@
 // The delay from mouth to ear of a talk link, measured from the signals: what one orvo-talk
-// instance captured (its capture WAV) against what the other played (its playback WAV), placed on
-// the common monotonic clock by the two instances' trace lines (capture-start, playback-start).
+// instance captured (its capture WAV, sample j captured at capture-start + j / 8000 s) against
+// what the other played (its playback WAV, whose samples were played when its trace's 'rendered
+// N MICROS' lines say: N samples played by then; a wav: device leaves gaps out of the file).
 // Every second of the playback recording is matched against the capture by normalised
-// cross-correlation; its best lag gives that second's delay.
+// cross-correlation; the best match gives that second's delay.
 //
-//   playout_delay SENT.wav CAPTURE_START_US HEARD.wav PLAYBACK_START_US [MAX_DELAY_MS]
+//   playout_delay SENT.wav CAPTURE_START_US HEARD.wav HEARD_TRACE [MAX_DELAY_MS]
 //
 // Prints one line per matched second and a summary: median, 95th percentile, and the medians of
 // the first and the last fifth of the run (growth).
@@ -12,6 +13,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -38,12 +41,43 @@ bool Load(const char *path, std::vector<int16_t> *samples)
     return true;
 }
 
-// Normalised correlation of heard[from, from + kWindow) with sent shifted by `lag` samples
-// (heard[i] against sent[i - lag]); -2 when the shifted window leaves the sent signal.
-double Correlation(const std::vector<int16_t> &sent, const std::vector<int16_t> &heard, long from,
-                   long lag)
+struct Rendered {
+    double samples;
+    double micros;
+};
+
+// The trace's 'rendered N MICROS' lines, in order.
+std::vector<Rendered> LoadRendered(const char *path)
 {
-    const long start = from - lag;
+    std::vector<Rendered> points;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string word;
+        Rendered r{};
+        if (fields >> word && word == "rendered" && fields >> r.samples >> r.micros)
+            points.push_back(r);
+    }
+    return points;
+}
+
+// When sample `index` was played: between the last reading that had not reached it and the first
+// that had (readings come every few milliseconds); NAN outside the readings.
+double RenderMicros(const std::vector<Rendered> &points, double index)
+{
+    for (size_t k = 1; k < points.size(); ++k) {
+        if (points[k].samples > index && points[k - 1].samples <= index)
+            return (points[k - 1].micros + points[k].micros) / 2;
+    }
+    return NAN;
+}
+
+// Normalised correlation of heard[from, from + kWindow) with sent[start, start + kWindow); -2
+// when that leaves the sent signal.
+double Correlation(const std::vector<int16_t> &sent, const std::vector<int16_t> &heard, long from,
+                   long start)
+{
     if (start < 0 || start + kWindow > static_cast<long>(sent.size()))
         return -2;
     double xy = 0, xx = 0, yy = 0;
@@ -70,21 +104,19 @@ int main(int argc, char **argv)
 {
     if (argc < 5) {
         std::fprintf(stderr, "usage: playout_delay SENT.wav CAPTURE_START_US HEARD.wav "
-                             "PLAYBACK_START_US [MAX_DELAY_MS]\n");
+                             "HEARD_TRACE [MAX_DELAY_MS]\n");
         return 2;
     }
     std::vector<int16_t> sent, heard;
     if (!Load(argv[1], &sent) || !Load(argv[3], &heard))
         return 1;
     const double captureStartUs = std::atof(argv[2]);
-    const double playbackStartUs = std::atof(argv[4]);
+    const std::vector<Rendered> rendered = LoadRendered(argv[4]);
     const double maxDelayMs = argc > 5 ? std::atof(argv[5]) : 1000;
-    // heard sample i plays at playbackStart + i/rate, sent sample j was captured at
-    // captureStart + j/rate; a match heard[i] = sent[i - lag] is a delay of
-    // (playbackStart - captureStart) + lag/rate.
-    const double offsetMs = (playbackStartUs - captureStartUs) / 1000.0;
-    const long lagMin = static_cast<long>(std::floor(-offsetMs * kRate / 1000.0));
-    const long lagMax = static_cast<long>(std::ceil((maxDelayMs - offsetMs) * kRate / 1000.0));
+    if (rendered.size() < 2) {
+        std::fprintf(stderr, "playout_delay: no 'rendered' lines in %s\n", argv[4]);
+        return 1;
+    }
 
     std::vector<double> delays;
     for (long from = 0; from + kWindow <= static_cast<long>(heard.size()); from += kWindow) {
@@ -93,25 +125,33 @@ int main(int argc, char **argv)
             energy += static_cast<double>(heard[from + n]) * heard[from + n];
         if (energy / kWindow < kMinWindowMeanSquare)
             continue;
+        // heard[from] played at `played`; sent[j] was captured at captureStart + j / rate, so a
+        // match with sent[j] is a delay of played - captureStart - j / rate.
+        const double played = RenderMicros(rendered, static_cast<double>(from));
+        if (std::isnan(played))
+            continue;
+        const double sinceCaptureMs = (played - captureStartUs) / 1000.0;
+        const long firstStart = static_cast<long>(std::floor((sinceCaptureMs - maxDelayMs) * kRate / 1000.0));
+        const long lastStart = static_cast<long>(std::ceil(sinceCaptureMs * kRate / 1000.0));
         double best = -1;
-        long bestLag = 0;
-        for (long lag = lagMin; lag <= lagMax; lag += kCoarseStep) {
-            double c = Correlation(sent, heard, from, lag);
+        long bestStart = 0;
+        for (long start = std::max(0L, firstStart); start <= lastStart; start += kCoarseStep) {
+            double c = Correlation(sent, heard, from, start);
             if (c > best) {
                 best = c;
-                bestLag = lag;
+                bestStart = start;
             }
         }
-        for (long lag = bestLag - kCoarseStep; lag <= bestLag + kCoarseStep; ++lag) {
-            double c = Correlation(sent, heard, from, lag);
+        for (long start = bestStart - kCoarseStep; start <= bestStart + kCoarseStep; ++start) {
+            double c = Correlation(sent, heard, from, start);
             if (c > best) {
                 best = c;
-                bestLag = lag;
+                bestStart = start;
             }
         }
         if (best < kMinCorrelation)
             continue;
-        const double delayMs = offsetMs + bestLag * 1000.0 / kRate;
+        const double delayMs = sinceCaptureMs - bestStart * 1000.0 / kRate;
         delays.push_back(delayMs);
         std::printf("second %4ld  delay %7.1f ms  correlation %.3f\n", from / kWindow, delayMs, best);
     }
