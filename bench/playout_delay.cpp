@@ -62,13 +62,16 @@ std::vector<Rendered> LoadRendered(const char *path)
     return points;
 }
 
-// When sample `index` was played: between the last reading that had not reached it and the first
-// that had (readings come every few milliseconds); NAN outside the readings.
+// When sample `index` was played, as a sound card plays: the samples handed over between two
+// readings (a few milliseconds apart) start playing between them, one every 125 us; NAN outside
+// the readings.
 double RenderMicros(const std::vector<Rendered> &points, double index)
 {
+    constexpr double kMicrosPerSample = 1e6 / kRate;
     for (size_t k = 1; k < points.size(); ++k) {
         if (points[k].samples > index && points[k - 1].samples <= index)
-            return (points[k - 1].micros + points[k].micros) / 2;
+            return (points[k - 1].micros + points[k].micros) / 2 +
+                   (index - points[k - 1].samples) * kMicrosPerSample;
     }
     return NAN;
 }
