@@ -76,29 +76,36 @@ void AdaptivePlayoutCore::Reset()
 }
 
 JitterBuffer::Stored AdaptivePlayoutCore::Arrive(int64_t nowMs, bool timed, uint32_t sequence,
-                                                 const uint8_t *payload, uint16_t length)
+                                                 const uint8_t *payload, uint16_t length,
+                                                 int16_t type, bool resetDecoder,
+                                                 int64_t arrivalMs)
 {
     m_counters->framesReceived.fetch_add(1, std::memory_order_relaxed);
-    const uint16_t samples = SamplesOfPayload(m_decoder->type, length);
+    const uint16_t samples = SamplesOfPayload(type, length);
+    // A frame that reached the library before this pass would have waited that much longer.
+    const int32_t age = arrivalMs >= 0 && arrivalMs < nowMs
+                            ? static_cast<int32_t>((nowMs - arrivalMs) * kSamplesPerMs)
+                            : 0;
+    const int64_t arrivedMs = age > 0 ? arrivalMs : nowMs;
     const uint32_t flushedBefore = m_buffer.Flushed();
     const uint32_t reorderedBefore = m_buffer.Reordered();
     // Until the next take: a frame that arrives just after one was taken waits longer.
     const int32_t lead = m_playing ? static_cast<int32_t>(std::max<int64_t>(
                                          0, m_nextTakeSamples - nowMs * kSamplesPerMs))
                                    : 0;
-    const JitterBuffer::Stored stored =
-        m_buffer.Insert(timed, sequence, payload, length, samples, lead);
+    const JitterBuffer::Stored stored = m_buffer.Insert(timed, sequence, payload, length, samples,
+                                                        lead + age, type, resetDecoder);
     if (!timed && stored == JitterBuffer::Stored::Yes) {
         if (m_lastArrivalMs >= 0)
             m_intervalDeviations.Add(static_cast<int32_t>(
-                std::abs((nowMs - m_lastArrivalMs) * kSamplesPerMs - samples)));
-        m_lastArrivalMs = nowMs;
+                std::abs((arrivedMs - m_lastArrivalMs) * kSamplesPerMs - samples)));
+        m_lastArrivalMs = arrivedMs;
     }
     switch (stored) {
     case JitterBuffer::Stored::Yes:
         if (!m_playing && !m_priming) {
             m_priming = true;
-            m_primeSinceMs = nowMs;
+            m_primeSinceMs = arrivedMs;
         }
         break;
     case JitterBuffer::Stored::Duplicate:
@@ -126,6 +133,9 @@ void AdaptivePlayoutCore::Publish()
 int32_t AdaptivePlayoutCore::Decode(const JitterFrame &frame, int16_t *out, int32_t capacity)
 {
     const uint16_t length = std::min<uint16_t>(frame.length, kPlayPayloadBytes);
+    // A change of codec, or a new stream, starts the decoder afresh.
+    if (frame.type != m_decoder->type || frame.resetDecoder)
+        HI_VOICE_DecReset(m_decoder, frame.type);
     const uint32_t words = length / 2u;
     m_staged[0] = 0x00; // marker 0x0100: a frame of kind 1
     m_staged[1] = 0x01;
@@ -334,7 +344,8 @@ void AdaptivePlayout::Poll(CAudioPlayThread &thread)
 {
     const int64_t now = platform::NowMilliseconds();
     while (thread.TakeFrame(&m_slot))
-        m_core.Arrive(now, m_slot.timed, m_slot.sequence, m_slot.payload, m_slot.length);
+        m_core.Arrive(now, m_slot.timed, m_slot.sequence, m_slot.payload, m_slot.length,
+                      m_slot.type, m_slot.resetDecoder, m_slot.arrivalMs);
 }
 
 AdaptivePlayout::PassResult AdaptivePlayout::Pass(CAudioPlayThread &thread, int32_t deviceQueued,

@@ -70,9 +70,13 @@ public:
     AdaptivePlayoutCore(VoiceCodecState *decoder, PlayoutCounters *counters);
     // Empties the buffer (its frames count as flushed) and waits for frames again.
     void Reset();
-    // A frame arrived at `nowMs`. `timed`: `sequence` is its true sequence number.
+    // A frame taken in at `nowMs`. `timed`: `sequence` is its true sequence number. `type`: its
+    // codec; `resetDecoder`: a new stream starts with it. `arrivalMs`: when it reached the
+    // library, if known (-1: now).
     JitterBuffer::Stored Arrive(int64_t nowMs, bool timed, uint32_t sequence,
-                                const uint8_t *payload, uint16_t length);
+                                const uint8_t *payload, uint16_t length,
+                                int16_t type = VOICE_G711_U, bool resetDecoder = false,
+                                int64_t arrivalMs = -1);
     // The next block to play, with `deviceQueued` samples still queued on the device: its sample
     // count (into `out`, room for `capacity`, at least 320); kHold when the next frame is not
     // there yet and the device still holds a frame's worth (ask again shortly); kIdle when

@@ -84,19 +84,22 @@ void CAudioPlayThread::SetPlayState(int32_t state)
     m_nPlayState.store(state, std::memory_order_release);
 }
 
-bool CAudioPlayThread::QueueFrame(uint32_t sequence, const uint8_t *payload, uint16_t length)
+bool CAudioPlayThread::QueueFrame(uint32_t sequence, const uint8_t *payload, uint16_t length,
+                                  int16_t type, bool resetDecoder)
 {
-    return QueueSlot(sequence, false, 0, payload, length);
+    return QueueSlot(sequence, false, 0, -1, payload, length, type, resetDecoder);
 }
 
-bool CAudioPlayThread::QueueTimedFrame(uint32_t sequence, uint32_t timestamp,
-                                       const uint8_t *payload, uint16_t length)
+bool CAudioPlayThread::QueueTimedFrame(uint32_t sequence, uint32_t timestamp, int64_t arrivalMs,
+                                       const uint8_t *payload, uint16_t length, int16_t type,
+                                       bool resetDecoder)
 {
-    return QueueSlot(sequence, true, timestamp, payload, length);
+    return QueueSlot(sequence, true, timestamp, arrivalMs, payload, length, type, resetDecoder);
 }
 
 bool CAudioPlayThread::QueueSlot(uint32_t sequence, bool timed, uint32_t timestamp,
-                                 const uint8_t *payload, uint16_t length)
+                                 int64_t arrivalMs, const uint8_t *payload, uint16_t length,
+                                 int16_t type, bool resetDecoder)
 {
     if (!payload && length > 0)
         return false;
@@ -108,6 +111,9 @@ bool CAudioPlayThread::QueueSlot(uint32_t sequence, bool timed, uint32_t timesta
     slot.length = kept;
     slot.timed = timed;
     slot.timestamp = timestamp;
+    slot.arrivalMs = arrivalMs;
+    slot.type = type;
+    slot.resetDecoder = resetDecoder;
     if (kept > 0)
         std::memcpy(slot.payload, payload, kept);
     m_nWriteIndex = (m_nWriteIndex + 1) % kPlayQueueSlots;
@@ -124,6 +130,9 @@ bool CAudioPlayThread::TakeFrame(PlayFrameSlot *out)
     out->length = std::min<uint16_t>(head.length, kPlayPayloadBytes);
     out->timed = head.timed;
     out->timestamp = head.timestamp;
+    out->arrivalMs = head.arrivalMs;
+    out->type = head.type;
+    out->resetDecoder = head.resetDecoder;
     std::memcpy(out->payload, head.payload, out->length);
     m_nReadIndex = (m_nReadIndex + 1) % kPlayQueueSlots;
     m_nQueued.fetch_sub(1, std::memory_order_acq_rel); // hands the slot back to the producer
@@ -144,7 +153,8 @@ void CAudioPlayThread::StagePayload(const uint8_t *payload, uint16_t length)
     std::memcpy(m_stagedFrame + kFrameHeaderBytes, payload, std::min<uint16_t>(length, kPlayPayloadBytes));
 }
 
-int32_t CAudioPlayThread::DecodeStaged(uint16_t length, int16_t *samples, int32_t capacity)
+int32_t CAudioPlayThread::DecodeStaged(uint16_t length, int16_t *samples, int32_t capacity,
+                                       VoiceCodecState *decoder)
 {
     uint32_t words = std::min<uint16_t>(length, kPlayPayloadBytes) / 2u;
     m_stagedFrame[0] = kMarkerLowByte;
@@ -154,7 +164,8 @@ int32_t CAudioPlayThread::DecodeStaged(uint16_t length, int16_t *samples, int32_
     // The decoder never yields more than HI_VOICE_MAX_SAMPLES samples, whatever the length.
     int16_t decoded[HI_VOICE_MAX_SAMPLES];
     int16_t sampleCount = 0;
-    HI_VOICE_DecodeFrame(&m_decoder, m_stagedFrame, decoded, &sampleCount); // rejected: 0 samples
+    HI_VOICE_DecodeFrame(decoder ? decoder : &m_decoder, m_stagedFrame, decoded,
+                         &sampleCount); // rejected: 0 samples
     int32_t kept = std::clamp<int32_t>(sampleCount, 0, capacity);
     std::memcpy(samples, decoded, static_cast<size_t>(kept) * sizeof(int16_t));
     return kept;

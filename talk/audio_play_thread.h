@@ -1,6 +1,6 @@
 // CAudioPlayThread: the playback thread of the talk service. It takes sequence-numbered voice
-// frames out of its 25-slot jitter queue, rebuilds each frame's header, decodes it as G.711 mu-law
-// and plays the samples on the playback device, one frame per free playback block. While 1 to 14
+// frames out of its 25-slot jitter queue, rebuilds each frame's header, decodes it with the codec
+// the slot names (G.711 mu-law unless the producer says otherwise) and plays the samples on the playback device, one frame per free playback block. While 1 to 14
 // frames wait it plays every ninth frame (after the first ten) twice, so that a short queue drains
 // more slowly than the device plays and can grow back.
 //
@@ -36,10 +36,13 @@ constexpr uint32_t kPlayResetSettleMs = 10;
 struct PlayFrameSlot {
     uint32_t sequence = 0;
     uint16_t length = 0; // payload bytes
+    int16_t type = VOICE_G711_U; // codec of the payload; a change resets the decoder
+    bool resetDecoder = false;   // first frame of a new stream: decode from a fresh state
     // The sequence number is the sender's own (RTP), so adaptive playout may reorder by it and
     // tell losses; otherwise it counts arrivals.
     bool timed = false;
     uint32_t timestamp = 0; // the sender's media timestamp, when timed
+    int64_t arrivalMs = -1; // platform clock when it reached the library (-1: when queued)
     uint8_t payload[kPlayPayloadBytes] = {};
 };
 
@@ -95,10 +98,14 @@ public:
     // Writes the slot at the write index (a length above the payload capacity is cut to it),
     // advances the write index and then raises the queued count. False, nothing queued, when all
     // 25 slots are taken or the payload is null with a length above 0.
-    bool QueueFrame(uint32_t sequence, const uint8_t *payload, uint16_t length);
-    // The same for a frame that carries the sender's sequence number and timestamp (RTP).
-    bool QueueTimedFrame(uint32_t sequence, uint32_t timestamp, const uint8_t *payload,
-                         uint16_t length);
+    // `type` is the payload's codec; `resetDecoder` starts the decoder afresh at this frame.
+    bool QueueFrame(uint32_t sequence, const uint8_t *payload, uint16_t length,
+                    int16_t type = VOICE_G711_U, bool resetDecoder = false);
+    // The same for a frame that carries the sender's sequence number and timestamp (RTP), with
+    // the time it reached the library (platform clock).
+    bool QueueTimedFrame(uint32_t sequence, uint32_t timestamp, int64_t arrivalMs,
+                         const uint8_t *payload, uint16_t length, int16_t type = VOICE_G711_U,
+                         bool resetDecoder = false);
     // Copies the frame at the read index out and drops it; the consumer side, like
     // DropOldestFrame. False when the queue is empty.
     bool TakeFrame(PlayFrameSlot *out);
@@ -122,9 +129,10 @@ public:
     // ---- for the policies: decoding with this thread's decoder
     // Copies a payload into the frame staging buffer (behind its header space).
     void StagePayload(const uint8_t *payload, uint16_t length);
-    // Rebuilds the header for `length` staged payload bytes and decodes; the sample count (0 if
-    // the decoder refused the frame), at most `capacity`.
-    int32_t DecodeStaged(uint16_t length, int16_t *samples, int32_t capacity);
+    // Rebuilds the header for `length` staged payload bytes and decodes with `decoder` (null: this
+    // thread's); the sample count (0 if the decoder refused the frame), at most `capacity`.
+    int32_t DecodeStaged(uint16_t length, int16_t *samples, int32_t capacity,
+                         VoiceCodecState *decoder = nullptr);
     VoiceCodecState *Decoder() { return &m_decoder; }
 
     // ---- counters (any thread)
@@ -143,8 +151,8 @@ public:
 
 private:
     friend class StretchPlayout;
-    bool QueueSlot(uint32_t sequence, bool timed, uint32_t timestamp, const uint8_t *payload,
-                   uint16_t length);
+    bool QueueSlot(uint32_t sequence, bool timed, uint32_t timestamp, int64_t arrivalMs,
+                   const uint8_t *payload, uint16_t length, int16_t type, bool resetDecoder);
     // The next block is free and fewer than `limit` blocks wait on the device.
     bool BlockFree(int32_t limit) const;
     int32_t QueuedBlockSamples() const;

@@ -108,7 +108,8 @@ int32_t JitterBuffer::WaitOf(uint32_t sequence, int32_t lead) const
 }
 
 JitterBuffer::Stored JitterBuffer::Insert(bool timed, uint32_t sequence, const uint8_t *payload,
-                                          uint16_t length, uint16_t samples, int32_t lead)
+                                          uint16_t length, uint16_t samples, int32_t lead,
+                                          int16_t type, bool resetDecoder)
 {
     length = std::min<uint16_t>(length, kPlayPayloadBytes);
     if (!m_started || timed != m_timed) {
@@ -159,6 +160,8 @@ JitterBuffer::Stored JitterBuffer::Insert(bool timed, uint32_t sequence, const u
     frame.sequence = sequence;
     frame.length = length;
     frame.samples = samples;
+    frame.type = type;
+    frame.resetDecoder = resetDecoder;
     if (length > 0)
         std::memcpy(frame.payload, payload, length);
     m_used[slot] = true;

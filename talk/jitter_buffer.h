@@ -45,6 +45,8 @@ struct JitterFrame {
     uint32_t sequence = 0;
     uint16_t length = 0;
     uint16_t samples = 0; // samples the frame decodes to (estimated from its length)
+    int16_t type = VOICE_G711_U;
+    bool resetDecoder = false; // a new stream starts here
     uint8_t payload[kPlayPayloadBytes] = {};
 };
 
@@ -57,7 +59,8 @@ public:
     // Stores one frame. `timed`: `sequence` is its true sequence number (16 bits are compared).
     // `lead`: samples until the playout takes its next frame (part of every wait).
     Stored Insert(bool timed, uint32_t sequence, const uint8_t *payload, uint16_t length,
-                  uint16_t samples, int32_t lead = 0);
+                  uint16_t samples, int32_t lead = 0, int16_t type = VOICE_G711_U,
+                  bool resetDecoder = false);
     // The next frame in playout order into *out (Frame); Lost when its turn has come and a later
     // frame is there; Empty when nothing is there. After Empty the playout conceals `concealed`
     // samples and says so with Concealed(), so the frames that come late are placed after them.

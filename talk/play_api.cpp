@@ -15,6 +15,8 @@
 #include "talk/adaptive_playout.h"
 #include "talk/audio_play_thread.h"
 #include "talk/record_thread.h"
+#include "talk/rtp_receive.h"
+#include "talk/talk_codec.h"
 #include "talk/talk_counters.h"
 #include "talk/talk_service.h"
 
@@ -27,15 +29,13 @@ constexpr int32_t kReservedOffset = kFrameLengthOffset + 1;    // high byte of t
 constexpr int32_t kPayloadOffset = kTalkHeaderBytes + kVoiceFrameHeaderBytes;
 constexpr uint16_t kMarkerKindMask = 0x0300;
 constexpr uint16_t kMarkerKindFrame = 0x0100;
-// Mu-law frames the decoder takes (multiples of 80 samples) that also fit one 320-sample block.
-constexpr uint32_t kFrameSampleStep = 80;
-constexpr uint32_t kMaxFrameSamples = 320;
 constexpr int kBitsPerByte = 8;
 
 TalkCounters g_counters;
 
-// The payload length of a packet that can be played, or -1.
-int32_t PlayablePayloadLength(const uint8_t *packet, int32_t length)
+// The payload length of a packet that can be played as a frame of `type` (the playback's talk
+// codec), or -1.
+int32_t PlayablePayloadLength(const uint8_t *packet, int32_t length, int16_t type)
 {
     if (length < kPayloadOffset)
         return -1;
@@ -47,12 +47,14 @@ int32_t PlayablePayloadLength(const uint8_t *packet, int32_t length)
         return -1;
     uint32_t words = packet[kFrameLengthOffset] |
                      static_cast<uint32_t>(packet[kReservedOffset]) << kBitsPerByte;
-    uint32_t samples = 2 * words; // one mu-law code per sample
-    if (samples == 0 || samples % kFrameSampleStep != 0 || samples > kMaxFrameSamples)
+    if (words > static_cast<uint32_t>(kPlayPayloadBytes))
         return -1;
-    if (static_cast<uint32_t>(length) != kPayloadOffset + samples)
+    int32_t payloadBytes = static_cast<int32_t>(2 * words);
+    if (PlayableSamples(type, payloadBytes) < 0)
+        return -1;
+    if (length != kPayloadOffset + payloadBytes)
         return -1; // cut short, or followed by bytes that belong to no frame
-    return static_cast<int32_t>(samples);
+    return payloadBytes;
 }
 
 // Takes the packets out of the incoming ring at the start of every playback pass, checks them and
@@ -70,7 +72,8 @@ public:
         int32_t length = 0;
         while (m_incoming->Take(m_packet, kIncomingSlotCapacity, &length)) {
             g_counters.packetsReceived.fetch_add(1, std::memory_order_relaxed);
-            int32_t payload = PlayablePayloadLength(m_packet, length);
+            int16_t type = PlaybackTalkCodec();
+            int32_t payload = PlayablePayloadLength(m_packet, length, type);
             if (payload < 0) {
                 g_counters.packetsRejected.fetch_add(1, std::memory_order_relaxed);
                 continue;
@@ -80,8 +83,9 @@ public:
                 g_counters.framesDroppedOverflow.fetch_add(1, std::memory_order_relaxed);
             }
             thread.QueueFrame(m_nextSequence++, m_packet + kPayloadOffset,
-                              static_cast<uint16_t>(payload));
+                              static_cast<uint16_t>(payload), type);
         }
+        FeedRtpFrames(thread); // packets handed in by Orvo_InputRtpData, if any
         // The queue holds consecutive numbers and the head is always the one expected, so the
         // sequence gate never holds the stream back.
         if (thread.QueuedCount() > 0)
@@ -154,7 +158,9 @@ bool PlaybackDeviceOpen() { return g_playThread.load(std::memory_order_acquire) 
 
 bool RefuseUnplayablePacket(const uint8_t *packet, int32_t length)
 {
-    if (!g_playTaking.load(std::memory_order_acquire) || PlayablePayloadLength(packet, length) >= 0)
+    // Checked by the playback codec's frame rules, as the playback thread will check it.
+    if (!g_playTaking.load(std::memory_order_acquire) ||
+        PlayablePayloadLength(packet, length, PlaybackTalkCodec()) >= 0)
         return false;
     CountRefusedPacket();
     return true;
@@ -170,6 +176,8 @@ void ShutdownPlayService()
     g_play = PlayService{};
     g_playoutMode.store(kPlayoutStretch, std::memory_order_release);
     ResetCounters();
+    ShutdownRtpReceive();
+    ResetTalkCodecs();
 }
 
 } // namespace orvo::talk

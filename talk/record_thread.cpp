@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "talk/talk_codec.h"
 #include "talk/talk_counters.h"
 
 namespace orvo::talk {
@@ -126,6 +127,10 @@ void CRecordThread::EncodeBlock(const WAVEHDR &block, int16_t *pcm, uint8_t *pac
     uint32_t bytes = std::min(block.dwBytesRecorded, kCaptureBlockBytes);
     std::memcpy(pcm, block.lpData, bytes);
     std::memset(reinterpret_cast<uint8_t *>(pcm) + bytes, 0, kCaptureBlockBytes - bytes);
+    // The talk codec chosen by the host (Orvo_SetTalkCodec); a change starts a fresh encoder.
+    int16_t codec = CaptureTalkCodec();
+    if (codec != m_encoder.type)
+        HI_VOICE_EncReset(&m_encoder, codec);
     HI_VOICE_EncodeFrame(&m_encoder, pcm, packet + kTalkHeaderBytes, kSamplesPerPacket);
 }
 

@@ -38,6 +38,10 @@ StretchPlayout::PassResult StretchPlayout::Pass(CAudioPlayThread &thread, int32_
 
     uint16_t length = std::min<uint16_t>(head.length, kPlayPayloadBytes);
     thread.StagePayload(head.payload, length); // before the slot goes back to the producer
+    // Each frame is decoded with its own codec: a change of codec, or a new stream, starts the
+    // decoder afresh (G.726 carries state from frame to frame).
+    if (head.type != thread.m_decoder.type || head.resetDecoder)
+        HI_VOICE_DecReset(&thread.m_decoder, head.type);
     if (action == PassAction::Consume) {
         thread.m_nReadIndex = (thread.m_nReadIndex + 1) % kPlayQueueSlots;
         // Only this thread lowers the count, so a count seen above 0 stays above 0.
@@ -53,7 +57,17 @@ StretchPlayout::PassResult StretchPlayout::Pass(CAudioPlayThread &thread, int32_
     }
 
     thread.m_nRepeatCounter.fetch_sub(1, std::memory_order_relaxed);
-    *sampleCount = thread.DecodeStaged(length, samples, capacity); // rejected: 0 samples
+    // A repeat decodes from a copy of the decoder, so that the frame's own play (the next
+    // consume) starts from the same state: a codec with memory (G.726) then plays the frame the
+    // same both times and goes on as if it had been played once. G.711 and DVI4 keep no state
+    // between frames, for them this changes nothing.
+    VoiceCodecState repeatDecoder;
+    VoiceCodecState *decoder = nullptr;
+    if (action == PassAction::Repeat) {
+        repeatDecoder = thread.m_decoder;
+        decoder = &repeatDecoder;
+    }
+    *sampleCount = thread.DecodeStaged(length, samples, capacity, decoder); // rejected: 0 samples
     return PassResult::Block;
 }
 

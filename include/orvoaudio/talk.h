@@ -88,7 +88,8 @@ ORVO_API int32_t Orvo_SelectAudioDevice(int32_t direction, const char *name);
  *
  * From Orvo_StartAudioPlay on, the playback thread takes the packets out of the incoming ring (so it
  * no longer fills up), checks each (talk header 0x80 0x06, a G.711 mu-law frame of 80, 160, 240 or
- * 320 samples with marker 0x0100, nothing after it), queues up to 25 frames and plays them on the
+ * 320 samples with marker 0x0100, nothing after it; or a frame of the codec Orvo_SetTalkCodec
+ * chose for playback), queues up to 25 frames and plays them on the
  * playback device (Orvo_SelectAudioDevice with ORVO_AUDIO_PLAYBACK). A packet that fails the checks
  * is counted and dropped; while playback runs, Orvo_InputTalkData checks each packet before it
  * stores it, so a refused one never takes a place in the incoming ring (a flood of junk cannot
@@ -120,6 +121,29 @@ typedef struct OrvoTalkStats {
 
 /* Fills `stats`. 0, or -1 (nothing written) when `stats` is null or the service does not run. */
 ORVO_API int32_t Orvo_GetAudioTalkStats(OrvoTalkStats *stats);
+
+/* ---- Talk codec: the codec of the talk packets, per direction. An extension of this library.
+ *
+ * ORVO_AUDIO_CAPTURE: the capture thread encodes each 20 ms block with `type` (same talk header
+ * 0x80 0x06, same voice frame; only the payload differs: 166 bytes for G.711, 90 for DVI4, 46 to
+ * 106 for G.726 16 to 40 kbit/s). ORVO_AUDIO_PLAYBACK: the playback decodes incoming talk packets
+ * as `type`, and checks them by that type's frame sizes (frames of up to 40 ms: G.711 and G.726 in
+ * steps of 10 ms, DVI4 up to 320 samples). Default VOICE_G711_U both ways. The types are those
+ * that code a 160-sample block whole: VOICE_G711_A, VOICE_G711_U, VOICE_ADPCM_DVI4,
+ * VOICE_G726_16K..40K and VOICE_G726_16K_MSB..40K_MSB. VOICE_ADPCM_IMA is refused: it carries
+ * 4k + 1 samples per frame, so a 160-sample block would lose three samples in every frame.
+ * Takes effect from the next block / packet; may be called before Orvo_InitialAudioTalk; the
+ * service's teardown restores the default. 0, or -1 (nothing changed) for an unknown direction or
+ * a type not in the list. */
+ORVO_API int32_t Orvo_SetTalkCodec(int32_t direction, int16_t type);
+/* The talk codec of a direction, or -1 for an unknown direction. */
+ORVO_API int32_t Orvo_GetTalkCodec(int32_t direction);
+
+/* G.711 code conversion of `count` bytes from `in` to `out` (they may be the same buffer), through
+ * the G.711 conversion tables: mu-law codes to A-law codes and back. 0, or -1 for a null pointer
+ * with count above 0 or a negative count. */
+ORVO_API int32_t Orvo_G711MuLawToALaw(const unsigned char *in, unsigned char *out, int32_t count);
+ORVO_API int32_t Orvo_G711ALawToMuLaw(const unsigned char *in, unsigned char *out, int32_t count);
 
 /* ---- Device state. An extension of this library. */
 

@@ -54,7 +54,23 @@ wait "$pid"
 grep -q '^end ' "$work/interrupted.log"
 "$talk" compare "$work/b.wav" "$work/interrupted.wav" >/dev/null # a valid (if short) WAV
 
-# Refusals: bad options end with status 2, unreadable files with 1.
+# Datagrams from anyone but the peer are counted and dropped, never handed to the library; with
+# --accept-any they are taken (and refused there as junk).
+junk_run() { # log, extra options...
+  local log=$1; shift
+  "$talk" --listen "$port_b" --peer "127.0.0.1:$port_a" --capture "wav:$work/b.wav" \
+    --playback "wav:$work/junk.wav" --seconds 1.5 --quiet "$@" >"$log" 2>&1 &
+  local pid=$!
+  wait_for_udp_port "$port_b"
+  for i in $(seq 20); do echo "junk $i" >"/dev/udp/127.0.0.1/$port_b"; done
+  wait "$pid"
+}
+junk_run "$work/junk.log"
+grep -q 'received 0  rejected 0 .*(datagrams in 0, other senders 20,' "$work/junk.log" || { cat "$work/junk.log"; exit 1; }
+junk_run "$work/junk-any.log" --accept-any
+grep -q 'played 0 .*(datagrams in 20, other senders 0,' "$work/junk-any.log" || { cat "$work/junk-any.log"; exit 1; }
+
+# Refusals: bad options end with status 2, unreadable files with 1; help requests with 0.
 expect_status() { # status, command...
   local want=$1 got=0
   shift
@@ -69,6 +85,24 @@ expect_status 2 "$talk" --peer 127.0.0.1:0
 expect_status 2 "$talk" --listen 70000
 expect_status 2 "$talk" --seconds -1
 expect_status 2 "$talk" unexpected-word
+expect_status 0 "$talk"
+expect_status 0 "$talk" -h
+expect_status 0 "$talk" help
+expect_status 0 "$talk" --help
+expect_status 2 "$talk" --codec pcma
+expect_status 2 "$talk" --rtp --codec opus --peer 127.0.0.1:9
+expect_status 2 "$talk" --rtp --pt 128 --peer 127.0.0.1:9
+expect_status 2 "$talk" --rtsp rtsp://127.0.0.1/x --rtsp-transport sctp
+expect_status 2 "$talk" --rtsp rtsp://127.0.0.1/x --peer 127.0.0.1:9
+expect_status 2 "$talk" --rtsp rtsp://127.0.0.1/x --rtp
+# An unusable capture device is one line and status 1, not a link that sends nothing.
+printf 'RIFF' >"$work/broken.wav"
+expect_status 1 "$talk" --capture "wav:$work/missing.wav" --seconds 1
+expect_status 1 "$talk" --capture "wav:$work/broken.wav" --seconds 1
+[ "$("$talk" --capture "wav:$work/missing.wav" --seconds 1 2>&1 | wc -l)" -eq 1 ]
+# A default capture device that does not open (ALSA without any configuration): status 1 after
+# the capture thread's first retry, not a link that sends nothing.
+ALSA_CONFIG_PATH=/dev/null expect_status 1 "$talk" --playback "wav:$work/no-capture.wav" --seconds 5
 expect_status 1 "$talk" --playback "wav:$work/no-such-dir/out.wav" --seconds 1
 expect_status 1 "$talk" compare "$work/missing.wav" "$work/a.wav"
 expect_status 2 "$talk" compare "$work/a.wav" "$work/a.wav" --min-correlation 2
