@@ -356,12 +356,12 @@ bool ParseTransportHeader(const std::string &value, RtspTransportInfo *info)
 {
     *info = RtspTransportInfo{};
     // Only the first transport of a list (the server answers with the one it chose).
-    std::string spec = value.substr(0, value.find(','));
+    std::string chosen = value.substr(0, value.find(','));
     size_t at = 0;
     bool first = true;
-    while (at <= spec.size()) {
-        size_t semicolon = spec.find(';', at);
-        std::string part = Trim(spec.substr(at, semicolon == std::string::npos ? std::string::npos : semicolon - at));
+    while (at <= chosen.size()) {
+        size_t semicolon = chosen.find(';', at);
+        std::string part = Trim(chosen.substr(at, semicolon == std::string::npos ? std::string::npos : semicolon - at));
         if (first) {
             if (part.compare(0, 7, "RTP/AVP") != 0)
                 return false;
