@@ -136,6 +136,7 @@ bool CAudioPlayThread::TakeFrame(PlayFrameSlot *out)
     std::memcpy(out->payload, head.payload, out->length);
     m_nReadIndex = (m_nReadIndex + 1) % kPlayQueueSlots;
     m_nQueued.fetch_sub(1, std::memory_order_acq_rel); // hands the slot back to the producer
+    m_framesConsumed.fetch_add(1, std::memory_order_relaxed);
     return true;
 }
 

@@ -106,8 +106,8 @@ public:
     bool QueueTimedFrame(uint32_t sequence, uint32_t timestamp, int64_t arrivalMs,
                          const uint8_t *payload, uint16_t length, int16_t type = VOICE_G711_U,
                          bool resetDecoder = false);
-    // Copies the frame at the read index out and drops it; the consumer side, like
-    // DropOldestFrame. False when the queue is empty.
+    // Copies the frame at the read index out and takes it from the queue (counted as consumed);
+    // the consumer side, like DropOldestFrame. False when the queue is empty.
     bool TakeFrame(PlayFrameSlot *out);
     // Drops the frame at the read index. Only on the playback thread (the pass hook) or while the
     // thread is at rest: it moves the read index like the loop does. False when the queue is empty.

@@ -112,7 +112,8 @@ typedef struct OrvoTalkStats {
     uint32_t packets_dropped_out;  /* of those, dropped because 14 waited for the host already */
     uint32_t packets_received;     /* packets the playback thread took out of the incoming ring */
     uint32_t packets_rejected;     /* of those, dropped by the checks, never played */
-    uint32_t frames_played;        /* frames taken from the queue and played */
+    uint32_t frames_played;        /* frames taken from the queue and played (adaptive playout:
+                                      taken into its jitter buffer, see OrvoPlayoutStats) */
     uint32_t frames_repeated;      /* extra plays of a frame (the stretch while the queue is short) */
     uint32_t frames_dropped_overflow; /* oldest frames dropped because 25 were queued */
     int32_t queue_depth;           /* frames queued now */

@@ -159,6 +159,13 @@ TEST_F(PlayAdaptiveTest, SteadyStreamPlaysEveryFrameOnceInOrderWithAShortDelay)
     EXPECT_EQ(s.frames_played, static_cast<uint32_t>(kFrames));
     EXPECT_EQ(s.device_underruns, 1u); // the end of the stream
     EXPECT_EQ(static_cast<uint64_t>(s.playback_samples), virt::GetPlaybackStats().samplesPlayed);
+    // The talk counters still add up: every packet left the queue into the jitter buffer.
+    OrvoTalkStats talk{};
+    ASSERT_EQ(Orvo_GetAudioTalkStats(&talk), 0);
+    EXPECT_EQ(talk.frames_played, static_cast<uint32_t>(kFrames));
+    EXPECT_EQ(talk.packets_received, talk.frames_played + talk.packets_rejected +
+                                         talk.frames_dropped_overflow +
+                                         static_cast<uint32_t>(talk.queue_depth));
     ExpectPlayoutCountersAddUp(s);
 
     // Input to the device: the frame is written within a block or two of its arrival.
