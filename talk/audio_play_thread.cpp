@@ -85,16 +85,9 @@ void CAudioPlayThread::SetPlayState(int32_t state)
 }
 
 bool CAudioPlayThread::QueueFrame(uint32_t sequence, const uint8_t *payload, uint16_t length,
-                                  int16_t type, bool resetDecoder)
+                                  int16_t type, bool resetDecoder, int64_t arrivalMs)
 {
-    return QueueSlot(sequence, false, 0, -1, payload, length, type, resetDecoder);
-}
-
-bool CAudioPlayThread::QueueTimedFrame(uint32_t sequence, uint32_t timestamp, int64_t arrivalMs,
-                                       const uint8_t *payload, uint16_t length, int16_t type,
-                                       bool resetDecoder)
-{
-    return QueueSlot(sequence, true, timestamp, arrivalMs, payload, length, type, resetDecoder);
+    return QueueSlot(sequence, false, 0, arrivalMs, payload, length, type, resetDecoder);
 }
 
 bool CAudioPlayThread::QueueSlot(uint32_t sequence, bool timed, uint32_t timestamp,

@@ -38,8 +38,9 @@ struct PlayFrameSlot {
     uint16_t length = 0; // payload bytes
     int16_t type = VOICE_G711_U; // codec of the payload; a change resets the decoder
     bool resetDecoder = false;   // first frame of a new stream: decode from a fresh state
-    // The sequence number is the sender's own (RTP), so adaptive playout may reorder by it and
-    // tell losses; otherwise it counts arrivals.
+    // The sequence number is the sender's own and the frames may come in any order: adaptive
+    // playout then reorders by it and tells losses. No producer queues such frames now (the RTP
+    // path hands them over in order), so it is false and frames are taken as they come.
     bool timed = false;
     uint32_t timestamp = 0; // the sender's media timestamp, when timed
     int64_t arrivalMs = -1; // platform clock when it reached the library (-1: when queued)
@@ -99,13 +100,10 @@ public:
     // advances the write index and then raises the queued count. False, nothing queued, when all
     // 25 slots are taken or the payload is null with a length above 0.
     // `type` is the payload's codec; `resetDecoder` starts the decoder afresh at this frame.
+    // `arrivalMs`: when it reached the library (platform clock), if known.
     bool QueueFrame(uint32_t sequence, const uint8_t *payload, uint16_t length,
-                    int16_t type = VOICE_G711_U, bool resetDecoder = false);
-    // The same for a frame that carries the sender's sequence number and timestamp (RTP), with
-    // the time it reached the library (platform clock).
-    bool QueueTimedFrame(uint32_t sequence, uint32_t timestamp, int64_t arrivalMs,
-                         const uint8_t *payload, uint16_t length, int16_t type = VOICE_G711_U,
-                         bool resetDecoder = false);
+                    int16_t type = VOICE_G711_U, bool resetDecoder = false,
+                    int64_t arrivalMs = -1);
     // Copies the frame at the read index out and takes it from the queue (counted as consumed);
     // the consumer side, like DropOldestFrame. False when the queue is empty.
     bool TakeFrame(PlayFrameSlot *out);

@@ -2,6 +2,7 @@
 // ring, the ordering by sequence number and the hand-over to the jitter queue.
 #include "talk/rtp_receive.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -10,8 +11,9 @@
 #include "platform/thread.h"
 #include "talk/audio_play_thread.h"
 #include "talk/rtp/rtp_format.h"
+#include "talk/talk_codec.h"
 #include "talk/talk_counters.h"
-#include "talk/talk_ring.h"
+#include "talk/talk_ring.h" // kCacheLineBytes
 #include "talk/talk_service.h"
 
 namespace orvo::talk {
@@ -19,15 +21,58 @@ namespace {
 
 RtpCounters g_rtpCounters;
 
+// Single-writer (Orvo_InputRtpData), single-reader (the feeder) ring of checked packets. Larger
+// than a talk ring: senders such as ffmpeg send a burst of 13 or 26 packets at once. The writer
+// fills a slot, then publishes the write index with release; the reader loads it with acquire,
+// uses the slot in place, then publishes the read index with release.
+class RtpIngressRing {
+public:
+    static constexpr int32_t kSlots = kIngressSlots;
+
+    bool Append(const ReceivedFrame &frame)
+    {
+        int32_t write = m_write.load(std::memory_order_relaxed);
+        int32_t next = (write + 1) % kSlots;
+        if (next == m_read.load(std::memory_order_acquire))
+            return false; // full: the playback has not taken the waiting ones
+        std::memcpy(&m_slots[write], &frame, static_cast<size_t>(frame.WireBytes()));
+        m_write.store(next, std::memory_order_release);
+        return true;
+    }
+    // The oldest packet, or null when the ring is empty; valid until Pop.
+    const ReceivedFrame *Head() const
+    {
+        int32_t read = m_read.load(std::memory_order_relaxed);
+        if (read == m_write.load(std::memory_order_acquire))
+            return nullptr;
+        return &m_slots[read];
+    }
+    void Pop()
+    {
+        int32_t read = m_read.load(std::memory_order_relaxed);
+        m_read.store((read + 1) % kSlots, std::memory_order_release);
+    }
+
+private:
+    alignas(kCacheLineBytes) std::atomic<int32_t> m_write{0};
+    alignas(kCacheLineBytes) std::atomic<int32_t> m_read{0};
+    ReceivedFrame m_slots[kSlots];
+};
+
+// Frames the playback's jitter queue must have room for before a packet of `frame`'s length is
+// taken out of the ring: one per 20 ms it holds, one more for a leftover it completes.
+int32_t FramesNeeded(const ReceivedFrame &frame)
+{
+    return rtp::SamplesInPayload(frame.type, frame.length) / kSplitFrameSamples + 1;
+}
+
 // The ring from Orvo_InputRtpData to the feeder, and the feeder's ordering state. Created by the
 // first packet, published with release, deleted only by the teardown.
 struct RtpReceiveService {
-    TalkRing ring;
+    RtpIngressRing ring;
     RtpReorderer reorderer{g_rtpCounters};
+    FrameSplitter splitter;
     ReceivedFrame arriving; // Orvo_InputRtpData's staging
-    ReceivedFrame taken;    // the feeder's
-    bool haveSsrc = false;  // the feeder's, in adaptive playout: the stream handed over last
-    uint32_t lastSsrc = 0;
 };
 
 std::mutex g_serviceCreation;
@@ -43,10 +88,6 @@ RtpReceiveService *ReceiveService()
     auto *service = new (std::nothrow) RtpReceiveService;
     if (!service)
         return nullptr;
-    if (!service->ring.Allocate(static_cast<int32_t>(sizeof(ReceivedFrame)))) {
-        delete service;
-        return nullptr;
-    }
     g_service.store(service, std::memory_order_release);
     return service;
 }
@@ -54,9 +95,10 @@ RtpReceiveService *ReceiveService()
 void Count(std::atomic<uint32_t> &counter) { counter.fetch_add(1, std::memory_order_relaxed); }
 
 // The one place where ordered RTP frames enter the playback's jitter queue: each frame with its
-// true (extended) sequence number, its codec and whether it starts a stream. The queue then holds
-// the frames in sequence order, and the gate's expected number is the head's: the gaps before it
-// have been given up already.
+// true (extended) sequence number, its codec, whether it starts a stream and when its packet
+// arrived (adaptive playout times its jitter by that). The queue then holds the frames in sequence
+// order, and the gate's expected number is the head's: the gaps before it have been given up
+// already.
 void HandOverToPlayback(CAudioPlayThread &thread, const OrderedFrame &frame)
 {
     Counters().packetsReceived.fetch_add(1, std::memory_order_relaxed);
@@ -64,7 +106,8 @@ void HandOverToPlayback(CAudioPlayThread &thread, const OrderedFrame &frame)
         thread.DropOldestFrame(); // the newest speech matters more than the oldest
         Counters().framesDroppedOverflow.fetch_add(1, std::memory_order_relaxed);
     }
-    thread.QueueFrame(frame.sequence, frame.payload, frame.length, frame.type, frame.newStream);
+    thread.QueueFrame(frame.sequence, frame.payload, frame.length, frame.type, frame.newStream,
+                      frame.arrivalMs);
     thread.SetExpectedSequence(thread.HeadSequence());
 }
 
@@ -76,6 +119,28 @@ public:
 private:
     CAudioPlayThread &m_thread;
 };
+
+// Ordered payloads through the splitter into the next sink.
+class SplittingSink final : public OrderedFrameSink {
+public:
+    SplittingSink(FrameSplitter &splitter, OrderedFrameSink &next) : m_splitter(splitter), m_next(next) {}
+    void Deliver(const OrderedFrame &frame) override { m_splitter.Split(frame, m_next); }
+
+private:
+    FrameSplitter &m_splitter;
+    OrderedFrameSink &m_next;
+};
+
+// Bytes of one 20 ms frame of a codec that the splitter cuts (G.711, G.726), else 0.
+int32_t SplitFrameBytes(int16_t type)
+{
+    constexpr int kBitsPerByte = 8;
+    if (type == VOICE_G711_A || type == VOICE_G711_U)
+        return kSplitFrameSamples;
+    if (int bits = G726BitsOf(type); bits != 0)
+        return kSplitFrameSamples * bits / kBitsPerByte;
+    return 0;
+}
 
 int32_t Refuse(int32_t status)
 {
@@ -270,7 +335,7 @@ int32_t ReadRtpPacket(const uint8_t *data, int32_t length, int64_t arrivalMs, Re
         return ORVO_RTP_ERR_PAYLOAD_TYPE;
     int32_t bytes = rtp::RtpPayloadToFrame(type, data + header.payload_offset,
                                            header.payload_length, frame.payload,
-                                           kRtpFramePayloadMax);
+                                           kRtpPayloadMax);
     if (bytes < 0)
         return ORVO_RTP_ERR_LENGTH;
     frame.ssrc = header.ssrc;
@@ -283,43 +348,80 @@ int32_t ReadRtpPacket(const uint8_t *data, int32_t length, int64_t arrivalMs, Re
     return ORVO_RTP_OK;
 }
 
-// ---- feeder
+// ---- FrameSplitter
 
-// Adaptive playout orders frames, drops duplicates and late ones and times the arrivals itself:
-// each frame goes over as it came, with its own sequence number, timestamp and arrival time, so
-// none waits here behind a gap. A new SSRC starts the decoder afresh.
-void HandOverUnordered(CAudioPlayThread &thread, RtpReceiveService &service)
+void FrameSplitter::Emit(const OrderedFrame &from, const uint8_t *payload, int32_t bytes,
+                         uint32_t timestamp, OrderedFrameSink &next)
 {
-    int32_t length = 0;
-    while (service.ring.Take(&service.taken, static_cast<int32_t>(sizeof(ReceivedFrame)), &length)) {
-        const ReceivedFrame &frame = service.taken;
-        const bool newStream = !service.haveSsrc || frame.ssrc != service.lastSsrc;
-        service.lastSsrc = frame.ssrc;
-        service.haveSsrc = true;
-        Counters().packetsReceived.fetch_add(1, std::memory_order_relaxed);
-        if (thread.QueuedCount() >= kPlayQueueSlots) {
-            thread.DropOldestFrame();
-            Counters().framesDroppedOverflow.fetch_add(1, std::memory_order_relaxed);
-        }
-        thread.QueueTimedFrame(frame.sequence, frame.timestamp, frame.arrivalMs, frame.payload,
-                               frame.length, frame.type, newStream);
-    }
-    service.reorderer.Reset(); // the ordering starts afresh if the stretch rule comes back
+    OrderedFrame piece = from;
+    piece.payload = payload;
+    piece.length = static_cast<uint16_t>(bytes);
+    piece.timestamp = timestamp;
+    piece.newStream = m_newStreamPending;
+    m_newStreamPending = false;
+    next.Deliver(piece);
 }
+
+void FrameSplitter::Split(const OrderedFrame &frame, OrderedFrameSink &next)
+{
+    if (frame.newStream || frame.type != m_type) {
+        m_carryBytes = 0; // samples of another stream or codec do not continue this one
+        m_type = frame.type;
+        m_newStreamPending = frame.newStream;
+    }
+    if (m_carryBytes == 0 && PlayableSamples(frame.type, frame.length) >= 0) {
+        Emit(frame, frame.payload, frame.length, frame.timestamp, next);
+        return;
+    }
+    const int32_t frameBytes = SplitFrameBytes(frame.type);
+    if (frameBytes == 0)
+        return; // not a codec that is cut; the checks at the door let no such payload through
+    const uint8_t *rest = frame.payload;
+    int32_t left = frame.length;
+    uint32_t timestamp = frame.timestamp;
+    if (m_carryBytes > 0) {
+        int32_t take = std::min(frameBytes - m_carryBytes, left);
+        std::memcpy(m_carry + m_carryBytes, rest, static_cast<size_t>(take));
+        m_carryBytes += take;
+        rest += take;
+        left -= take;
+        timestamp += static_cast<uint32_t>(rtp::SamplesInPayload(frame.type, take));
+        if (m_carryBytes < frameBytes)
+            return;
+        Emit(frame, m_carry, frameBytes, m_carryTimestamp, next);
+        m_carryBytes = 0;
+    }
+    const uint32_t samplesPerFrame = static_cast<uint32_t>(rtp::SamplesInPayload(frame.type, frameBytes));
+    while (left >= frameBytes) {
+        Emit(frame, rest, frameBytes, timestamp, next);
+        rest += frameBytes;
+        left -= frameBytes;
+        timestamp += samplesPerFrame;
+    }
+    if (left > 0) {
+        std::memcpy(m_carry, rest, static_cast<size_t>(left));
+        m_carryBytes = left;
+        m_carryTimestamp = timestamp;
+    }
+}
+
+// ---- feeder
 
 void FeedRtpFrames(CAudioPlayThread &thread)
 {
     RtpReceiveService *service = g_service.load(std::memory_order_acquire);
     if (!service)
         return;
-    if (thread.PlayoutMode() == kPlayoutAdaptive) {
-        HandOverUnordered(thread, *service);
-        return;
+    PlaybackSink playback(thread);
+    SplittingSink sink(service->splitter, playback);
+    // A packet is taken only while the jitter queue has room for its frames: a burst waits in the
+    // ring (in order, its arrival times kept) instead of pushing earlier frames out of the queue.
+    while (const ReceivedFrame *frame = service->ring.Head()) {
+        if (kPlayQueueSlots - thread.QueuedCount() < FramesNeeded(*frame))
+            break;
+        service->reorderer.Push(*frame, sink);
+        service->ring.Pop();
     }
-    PlaybackSink sink(thread);
-    int32_t length = 0;
-    while (service->ring.Take(&service->taken, static_cast<int32_t>(sizeof(ReceivedFrame)), &length))
-        service->reorderer.Push(service->taken, sink);
     service->reorderer.Expire(platform::NowMilliseconds(), sink);
 }
 
@@ -350,7 +452,7 @@ ORVO_API int32_t Orvo_InputRtpData(const unsigned char *data, int32_t length)
     int32_t status = ReadRtpPacket(data, length, orvo::platform::NowMilliseconds(), frame);
     if (status != ORVO_RTP_OK)
         return Refuse(status);
-    if (!service->ring.Append(&frame, frame.WireBytes()))
+    if (!service->ring.Append(frame))
         return Refuse(ORVO_RTP_ERR_FULL);
     Count(g_rtpCounters.queued);
     return ORVO_RTP_OK;

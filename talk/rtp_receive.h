@@ -9,11 +9,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "talk/rtp/rtp_format.h"
+
 namespace orvo::talk {
 
 class CAudioPlayThread;
 
-constexpr int32_t kRtpFramePayloadMax = 320; // the largest playable frame (40 ms of G.711)
+constexpr int32_t kRtpPayloadMax = rtp::kMaxReceivedPayload; // 256 ms of G.711
+constexpr int32_t kSplitFrameSamples = 160;   // long payloads are played in 20 ms frames
+constexpr int32_t kIngressSlots = 64;         // receive ring: holds 63 packets
 constexpr int32_t kReorderDepth = 4;          // ORVO_RTP_REORDER_DEPTH
 constexpr int64_t kReorderWaitMs = 60;        // ORVO_RTP_REORDER_WAIT_MS
 constexpr int32_t kStageSlots = 16;           // a window of this many numbers ahead is kept
@@ -30,12 +34,13 @@ struct ReceivedFrame {
     int16_t type = 0; // codec (VOICE_*)
     uint8_t marker = 0;
     uint16_t length = 0; // payload bytes
-    uint8_t payload[kRtpFramePayloadMax] = {};
+    uint8_t payload[kRtpPayloadMax] = {};
 
     int32_t WireBytes() const { return static_cast<int32_t>(offsetof(ReceivedFrame, payload)) + length; }
 };
 
-// A frame handed over in sequence order: what the playback (and a playout policy) needs.
+// A packet's payload handed over in sequence order, or (after FrameSplitter) one frame of it: what
+// the playback, and a playout policy, needs.
 struct OrderedFrame {
     uint32_t sequence;  // extended: cycles of the 16-bit number in the high half
     uint32_t timestamp;
@@ -58,7 +63,8 @@ struct RtpCounters {
 };
 RtpCounters &RtpReceiveCounters();
 
-// Where ordered frames go (the playback's jitter queue, or a test).
+// Where ordered frames go (the playback's jitter queue, or a test). The payload is valid only
+// during the call.
 class OrderedFrameSink {
 public:
     virtual ~OrderedFrameSink() = default;
@@ -110,6 +116,29 @@ private:
 // converts the payload to the frame layout in `frame` (arrival time `arrivalMs`). ORVO_RTP_OK or
 // the refusal (ORVO_RTP_ERR_*); reads nothing beyond `length` bytes.
 int32_t ReadRtpPacket(const uint8_t *data, int32_t length, int64_t arrivalMs, ReceivedFrame &frame);
+
+// Cuts the payloads that are not one playable frame (G.711 and G.726 in packets longer than 40 ms
+// or of odd sizes, as ffmpeg and some cameras send them) into 20 ms frames; what is left over
+// waits for the next payload of the stream, which it joins (both codecs code a continuous stream
+// of samples). Playable payloads pass unchanged while nothing is left over. A new stream or a
+// codec change drops what was left over. Each frame keeps its packet's sequence number; its
+// timestamp is its first sample's. Used on one thread only.
+class FrameSplitter {
+public:
+    void Split(const OrderedFrame &frame, OrderedFrameSink &next);
+    void Reset() { m_carryBytes = 0; }
+    int32_t CarriedBytes() const { return m_carryBytes; }
+
+private:
+    void Emit(const OrderedFrame &from, const uint8_t *payload, int32_t bytes, uint32_t timestamp,
+              OrderedFrameSink &next);
+
+    int16_t m_type = 0;
+    bool m_newStreamPending = false;
+    int32_t m_carryBytes = 0;
+    uint32_t m_carryTimestamp = 0;
+    uint8_t m_carry[kSplitFrameSamples] = {}; // one frame at most: 160 bytes of G.711 is the most
+};
 
 // The feeder side, on the playback thread: takes the received packets out of the ring, orders
 // them and hands them over. Does nothing before the first Orvo_InputRtpData.

@@ -32,8 +32,10 @@
  *   G726-16/24/32/40        VOICE_G726_16K..40K (codes packed from the least significant bit)
  *   AAL2-G726-16/24/32/40   VOICE_G726_16K_MSB..40K_MSB (packed from the most significant bit)
  * The G.726 names have no static payload type: a dynamic one (96..127) is agreed in the SDP.
- * A packet carries one codec frame of up to 40 ms: G.711 and G.726 in whole steps of 10 ms
- * (80 samples), DVI4 any even number of code bytes up to 160 (320 samples).
+ * Payload lengths taken: G.711 and G.726 any whole number of codes up to 2048 bytes (a payload
+ * of 10 to 40 ms in steps of 10 ms is played as one frame; others, such as ffmpeg's 1024-byte
+ * packets, are cut into 20 ms frames, what is left over joining the next packet's payload);
+ * DVI4 one block of an even number of code bytes up to 160 (320 samples).
  *
  * Threads: Orvo_InputRtpData must be called from one thread at a time (it is the single writer of
  * the receive queue); the other calls may come from any thread. Orvo_SetRtpPayloadType and
@@ -131,8 +133,8 @@ ORVO_API int32_t Orvo_RtpDefaultPayloadType(int16_t voice_type);
 
 /* ---- Receiver into the playback ----------------------------------------------------------- */
 
-/* Hands one received RTP packet to the playback (Orvo_StartAudioPlay; until playback runs, up to
- * 14 packets wait). Checks it (version, length, padding, payload type, payload length for its
+/* Hands one received RTP packet to the playback (Orvo_StartAudioPlay; until playback runs, and
+ * while the playback's queue has no room for a packet's frames, up to 63 packets wait). Checks it (version, length, padding, payload type, payload length for its
  * codec) and queues it for ordering by sequence number. 0 queued (it may still be dropped later as
  * late or duplicate, see Orvo_GetRtpStats), or the reason it was refused, which is also counted:
  * ORVO_RTP_ERR_ARGUMENT, _NOT_RUNNING, _SHORT, _VERSION, _PADDING, _PAYLOAD_TYPE, _LENGTH,

@@ -157,8 +157,9 @@ ORVO_API int32_t Orvo_IsAudioDeviceOpen(int32_t direction);
  *
  * ORVO_PLAYOUT_STRETCH (the default) plays the queue as described above: it builds up to 15 frames
  * and never plays faster than real time. ORVO_PLAYOUT_ADAPTIVE keeps the delay as short as the
- * observed jitter allows: a jitter buffer reorders frames that carry sequence numbers (talk packets
- * are taken in arrival order), drops duplicates and frames that come after their turn, and keeps a
+ * observed jitter allows: a jitter buffer takes the frames in order (RTP frames as the receive path
+ * orders them, talk packets as they arrive), drops duplicates and frames that come after their
+ * turn, times every arrival (RTP: when Orvo_InputRtpData took the packet), and keeps a
  * target delay of the recent jitter plus 5 ms, never below one frame, lowered as well as raised,
  * preferably in quiet stretches; a missing frame is concealed from the last pitch periods of the
  * signal (fading out over 60 ms); a sender clock that runs fast or slow is followed by taking out or

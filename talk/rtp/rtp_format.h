@@ -32,8 +32,15 @@ void ResetPayloadTable();
 // override applied; 0 if the payload type is unknown.
 int16_t ReceivedVoiceType(int32_t payloadType);
 
-// Converts the RTP payload of one packet into the VoiceFrame payload of `type` (the same number of
-// bytes for every codec here). -1 when the length is not one playable frame of the codec.
+// Longest RTP payload the receive path takes.
+constexpr int32_t kMaxReceivedPayload = 2048;
+
+// `bytes` when a received payload of that length can be played: one playable frame, or a G.711 or
+// G.726 payload of whole codes up to kMaxReceivedPayload bytes (cut into frames later); else -1.
+int32_t ReceivablePayloadBytes(int16_t type, int32_t bytes);
+
+// Converts the RTP payload of one packet into the VoiceFrame payload layout of `type` (the same
+// number of bytes for every codec here). -1 when ReceivablePayloadBytes refuses the length.
 int32_t RtpPayloadToFrame(int16_t type, const uint8_t *payload, int32_t bytes, uint8_t *frame,
                           int32_t capacity);
 // The reverse, for sending; `wireType` is the packing wanted on the wire (a G.726 type of the same

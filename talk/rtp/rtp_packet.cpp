@@ -162,10 +162,25 @@ int32_t SamplesInPayload(int16_t type, int32_t bytes)
     return 0;
 }
 
+int32_t ReceivablePayloadBytes(int16_t type, int32_t bytes)
+{
+    if (PlayableSamples(type, bytes) >= 0)
+        return bytes;
+    if (bytes <= 0 || bytes > kMaxReceivedPayload)
+        return -1;
+    // Longer (or odd-sized) G.711 and G.726 payloads are cut into frames later: a whole number
+    // of codes is all they need.
+    if (type == VOICE_G711_A || type == VOICE_G711_U)
+        return bytes;
+    if (int bits = G726BitsOf(type); bits != 0 && (bytes * kBitsPerByte) % bits == 0)
+        return bytes;
+    return -1;
+}
+
 int32_t RtpPayloadToFrame(int16_t type, const uint8_t *payload, int32_t bytes, uint8_t *frame,
                           int32_t capacity)
 {
-    if (PlayableSamples(type, bytes) < 0 || bytes > capacity)
+    if (ReceivablePayloadBytes(type, bytes) < 0 || bytes > capacity)
         return -1;
     std::memcpy(frame, payload, static_cast<size_t>(bytes));
     if (type == VOICE_ADPCM_DVI4) {

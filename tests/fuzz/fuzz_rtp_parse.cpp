@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the RTP framing: the header parser, the receive path's checks and
 // ordering (the same code Orvo_InputRtpData and the playback feeder run) with every frame decoded
-// as the playback would, the sender's talk-packet checks, and the SDP reader.
+// as the playback would (long payloads cut into frames first), the sender's talk-packet checks, and the SDP reader.
 //   byte 0: bits 0-1 G.726 receive packing override, bits 2-5 which codecs the dynamic payload
 //           types 96..99 stand for, bits 6-7 the sender's codec
 //   rest:   packets, each a 2-byte little-endian length and that many bytes (cut at the end);
@@ -29,17 +29,17 @@ constexpr int64_t kPacketMs = 20;
 constexpr int kExpireEvery = 4;
 constexpr int32_t kMaxPlaySamples = 320;
 
-// Decodes every ordered frame the way the playback loop does: header rebuilt from the length,
+// Decodes every ordered frame (after the splitter) the way the playback loop does: header rebuilt from the length,
 // decoder reset on a codec change or a new stream.
 class DecodingSink final : public OrderedFrameSink {
 public:
     void Deliver(const OrderedFrame &frame) override
     {
-        if (frame.length > kRtpFramePayloadMax || frame.length % 2 != 0)
+        if (frame.length > kMaxPlaySamples || frame.length % 2 != 0)
             std::abort();
         if (frame.type != m_decoder.type || frame.newStream)
             HI_VOICE_DecReset(&m_decoder, frame.type);
-        uint8_t buffer[4 + kRtpFramePayloadMax];
+        uint8_t buffer[4 + kMaxPlaySamples];
         buffer[0] = 0x00;
         buffer[1] = 0x01;
         buffer[2] = static_cast<uint8_t>(frame.length / 2);
@@ -55,6 +55,16 @@ public:
 
 private:
     VoiceCodecState m_decoder{};
+};
+
+class SplittingSink final : public OrderedFrameSink {
+public:
+    SplittingSink(FrameSplitter &splitter, OrderedFrameSink &next) : m_splitter(splitter), m_next(next) {}
+    void Deliver(const OrderedFrame &frame) override { m_splitter.Split(frame, m_next); }
+
+private:
+    FrameSplitter &m_splitter;
+    OrderedFrameSink &m_next;
 };
 
 void CheckParse(const uint8_t *packet, int32_t length)
@@ -107,7 +117,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     RtpCounters counters;
     auto reorderer = std::make_unique<RtpReorderer>(counters);
     auto frame = std::make_unique<ReceivedFrame>();
-    DecodingSink sink;
+    DecodingSink decoding;
+    FrameSplitter splitter;
+    SplittingSink sink(splitter, decoding);
     std::size_t at = 1;
     int64_t now = 0;
     for (int index = 0; at + 2 <= size; ++index) {

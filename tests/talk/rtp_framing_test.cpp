@@ -285,31 +285,34 @@ TEST(RtpDvi4, LayoutAgainstHandComputedBytes)
               (std::vector<int16_t>{11, 41, 104, 240, 533, 996, 1057, 1001}));
 }
 
-// Payload lengths the receive path takes, per codec (one frame of at most 40 ms).
-TEST(RtpPayload, PlayableLengthsPerCodec)
+// Payload lengths the receive path takes, per codec: G.711 and G.726 any whole number of codes up
+// to 2048 bytes (long ones are cut into frames later), DVI4 one block of up to 320 samples.
+TEST(RtpPayload, ReceivableLengthsPerCodec)
 {
     struct Case {
         int16_t type;
-        std::vector<int32_t> good;
-        std::vector<int32_t> bad;
+        std::vector<int32_t> taken;
+        std::vector<int32_t> refused;
     };
     const Case cases[] = {
-        {VOICE_G711_U, {80, 160, 240, 320}, {0, 1, 79, 100, 162, 400, 480, 1024}},
-        {VOICE_G711_A, {80, 160, 320}, {81, 400}},
-        {VOICE_ADPCM_DVI4, {6, 84, 164}, {0, 4, 5, 85, 166, 170}},
-        {VOICE_G726_16K, {20, 40, 60, 80}, {10, 30, 100}},
-        {VOICE_G726_24K_MSB, {30, 60, 90, 120}, {15, 45, 150}},
-        {VOICE_G726_32K, {40, 80, 120, 160}, {20, 60, 200}},
-        {VOICE_G726_40K_MSB, {50, 100, 150, 200}, {25, 75, 250}},
+        {VOICE_G711_U, {80, 160, 240, 320, 1, 79, 100, 162, 400, 480, 1024, 2048}, {0, 2049, 65000}},
+        {VOICE_G711_A, {80, 81, 400}, {0, 4000}},
+        {VOICE_ADPCM_DVI4, {6, 84, 164}, {0, 4, 5, 85, 166, 170, 1024}},
+        {VOICE_G726_16K, {20, 40, 60, 80, 1, 10, 30, 100, 2047}, {0, 2049}},
+        {VOICE_G726_24K_MSB, {30, 60, 90, 120, 3, 15, 45, 150, 2046}, {1, 2, 31, 2048}},
+        {VOICE_G726_32K, {40, 80, 120, 160, 1, 20, 60, 200, 1024}, {0, 2050}},
+        {VOICE_G726_40K_MSB, {50, 100, 150, 200, 5, 25, 75, 250, 2045}, {4, 51, 2049}},
     };
-    uint8_t payload[400] = {};
-    uint8_t frame[400];
+    std::vector<uint8_t> payload(65000, 0);
+    std::vector<uint8_t> frame(rtp::kMaxReceivedPayload);
     for (const Case &c : cases) {
         SCOPED_TRACE(c.type);
-        for (int32_t n : c.good)
-            EXPECT_EQ(rtp::RtpPayloadToFrame(c.type, payload, n, frame, 320), n) << n;
-        for (int32_t n : c.bad)
-            EXPECT_EQ(rtp::RtpPayloadToFrame(c.type, payload, n, frame, 320), -1) << n;
+        for (int32_t n : c.taken)
+            EXPECT_EQ(rtp::RtpPayloadToFrame(c.type, payload.data(), n, frame.data(),
+                                             rtp::kMaxReceivedPayload), n) << n;
+        for (int32_t n : c.refused)
+            EXPECT_EQ(rtp::RtpPayloadToFrame(c.type, payload.data(), n, frame.data(),
+                                             rtp::kMaxReceivedPayload), -1) << n;
     }
 }
 

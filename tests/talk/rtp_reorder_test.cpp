@@ -4,6 +4,7 @@
 // out, in order, with its extended sequence number.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "orvoaudio/voice.h"
@@ -43,8 +44,11 @@ public:
     {
         frames.push_back(frame);
         payloadFirstBytes.push_back(frame.length > 0 ? frame.payload[0] : -1);
+        // The payload is only valid during the call: a copy.
+        payloads.emplace_back(frame.payload, frame.payload + frame.length);
     }
     std::vector<OrderedFrame> frames;
+    std::vector<std::vector<uint8_t>> payloads;
     std::vector<int> payloadFirstBytes;
 };
 
@@ -158,6 +162,104 @@ TEST(RtpReorderer, ThreeWrapsInOrder)
     for (size_t i = 1; i < sink.frames.size(); ++i)
         ASSERT_EQ(sink.frames[i].sequence, sink.frames[i - 1].sequence + 1);
     EXPECT_EQ(counters.lost.load(), 0u);
+}
+
+} // namespace
+} // namespace orvo::talk
+
+namespace orvo::talk {
+namespace {
+
+// Cutting payloads into frames (FrameSplitter), table-driven: what goes in (codec, length,
+// new-stream flag) and the lengths that come out; the bytes that come out are always the bytes
+// that went in, in order, and each frame's timestamp is its first sample's.
+struct SplitIn {
+    int16_t type;
+    uint16_t length;
+    bool newStream = false;
+};
+
+struct SplitCase {
+    const char *name;
+    std::vector<SplitIn> in;
+    std::vector<uint16_t> out; // lengths
+    std::vector<bool> outNewStream;
+    int32_t carried;
+};
+
+TEST(FrameSplitter, Table)
+{
+    const int16_t U = VOICE_G711_U, A = VOICE_G711_A, G32 = VOICE_G726_32K, G24 = VOICE_G726_24K;
+    const std::vector<SplitCase> cases = {
+        {"playable frames pass as they are", {{U, 160, true}, {U, 320}, {U, 80}}, {160, 320, 80},
+         {true, false, false}, 0},
+        {"ffmpeg's 1024-byte packets", {{U, 1024, true}, {U, 1024}, {U, 640}},
+         std::vector<uint16_t>(16, 160), {true}, 128},
+        {"a leftover joins the next payload", {{U, 100, true}, {U, 160}}, {160}, {true}, 100},
+        {"a codec change drops the leftover", {{U, 100, true}, {A, 160}}, {160}, {false}, 0},
+        {"a new stream drops the leftover", {{U, 100, true}, {U, 100, true}, {U, 60}}, {160},
+         {true}, 0},
+        {"G.726-32 in 1024 bytes", {{G32, 1024, true}}, std::vector<uint16_t>(12, 80), {true}, 64},
+        {"G.726-24 in 15 bytes at a time", {{G24, 15, true}, {G24, 15}, {G24, 15}, {G24, 15}},
+         {60}, {true}, 0},
+    };
+    for (const SplitCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        FrameSplitter splitter;
+        RecordingSink sink;
+        std::vector<uint8_t> sent;     // every byte handed in since the last drop of a leftover
+        std::vector<uint8_t> received; // every byte that came out since then
+        uint32_t timestamp = 1000;
+        uint8_t next = 0;
+        int16_t lastType = 0;
+        for (const SplitIn &in : c.in) {
+            bool drops = in.newStream || in.type != lastType;
+            lastType = in.type;
+            if (drops) {
+                sent.clear();
+                received.clear();
+            }
+            std::vector<uint8_t> payload(in.length);
+            for (uint8_t &b : payload)
+                b = next++;
+            sent.insert(sent.end(), payload.begin(), payload.end());
+            OrderedFrame frame{7, timestamp, 0, in.type, in.newStream, payload.data(), in.length};
+            size_t before = sink.frames.size();
+            splitter.Split(frame, sink);
+            for (size_t i = before; i < sink.frames.size(); ++i) {
+                EXPECT_EQ(sink.frames[i].sequence, 7u);
+                received.insert(received.end(), sink.payloads[i].begin(), sink.payloads[i].end());
+            }
+            timestamp += static_cast<uint32_t>(rtp::SamplesInPayload(in.type, in.length));
+        }
+        std::vector<uint16_t> lengths;
+        for (const OrderedFrame &f : sink.frames)
+            lengths.push_back(f.length);
+        EXPECT_EQ(lengths, c.out);
+        for (size_t i = 0; i < c.outNewStream.size() && i < sink.frames.size(); ++i)
+            EXPECT_EQ(sink.frames[i].newStream, c.outNewStream[i]) << i;
+        EXPECT_EQ(splitter.CarriedBytes(), c.carried);
+        // The bytes that came out are the stream's bytes in order, less what is still carried.
+        ASSERT_EQ(received.size() + static_cast<size_t>(c.carried), sent.size());
+        EXPECT_TRUE(std::equal(received.begin(), received.end(), sent.begin()));
+    }
+}
+
+// Timestamps of cut frames: one per 160 samples from the packet's own.
+TEST(FrameSplitter, TimestampsFollowTheSamples)
+{
+    FrameSplitter splitter;
+    RecordingSink sink;
+    std::vector<uint8_t> payload(1024, 0x55);
+    OrderedFrame first{1, 5000, 0, VOICE_G711_U, true, payload.data(), 1024};
+    OrderedFrame second{2, 5000 + 1024, 0, VOICE_G711_U, false, payload.data(), 1024};
+    splitter.Split(first, sink);
+    splitter.Split(second, sink);
+    ASSERT_EQ(sink.frames.size(), 12u);
+    for (size_t i = 0; i < sink.frames.size(); ++i)
+        EXPECT_EQ(sink.frames[i].timestamp, 5000u + 160u * static_cast<uint32_t>(i)) << i;
+    EXPECT_EQ(sink.frames[6].sequence, 2u); // completed by the second packet
+    EXPECT_EQ(sink.frames[5].sequence, 1u);
 }
 
 } // namespace
