@@ -8,3 +8,8 @@ if(NOT TARGET orvo_tool_common)
   add_subdirectory(${PROJECT_SOURCE_DIR}/tools/common ${PROJECT_BINARY_DIR}/tools/common)
 endif()
 target_link_libraries(talk_measure_real PRIVATE orvoaudio orvo_tool_common)
+# Mouth-to-ear delay from the recordings of two orvo-talk instances (scripts/measure-playout).
+if(TARGET orvo_tool_common)
+  add_executable(playout_delay ${CMAKE_CURRENT_SOURCE_DIR}/playout_delay.cpp)
+  target_link_libraries(playout_delay PRIVATE orvo_tool_common orvoaudio)
+endif()

@@ -122,6 +122,21 @@ MMRESULT waveOutRestart(HWAVEOUT handle);
 // Stops playing and returns every queued block done. The pause state is kept.
 MMRESULT waveOutReset(HWAVEOUT handle);
 
+// When sound last started to flow, on the steady clock in microseconds (CLOCK_MONOTONIC on
+// Linux), for measuring the delay from mouth to ear across processes: the start of the most
+// recently started capture stream (its sample 0), and the moment the most recently opened
+// playback stream handed its first sample to its back end to play. 0 before any.
+int64_t CaptureStartMicros();
+int64_t PlaybackStartMicros();
+// Gaps of the most recently opened playback stream since its first sample: reads that found
+// less queued than the back end asked for, after one that found enough (the end of the stream
+// counts as one). Silence for a device without a buffer of its own (the virtual device, a wav:
+// file); for one that has one (ALSA, winmm) its buffer may play on.
+uint32_t PlaybackStarvedReads();
+// Samples the most recently opened playback stream has handed to its back end since its first:
+// with the time of each reading, it tells when each sample of a recording was played, gaps or not.
+uint64_t PlaybackSamplesPlayed();
+
 // Device selection, per direction, used by the next open of that direction.
 enum class WaveDirection : int32_t { Capture = 0, Playback = 1 };
 // Null or "default": the system default device. "wav:PATH": a WAV file (input reads an 8000 Hz

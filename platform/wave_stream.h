@@ -131,6 +131,8 @@ private:
     WAVEHDR *m_tail = nullptr;
     uint32_t m_headOffset = 0; // bytes of the head block already read
     bool m_paused = false;
+    bool m_played = false;       // a sample has been read
+    bool m_lastReadFull = false; // the latest read found all it asked for
     bool m_backendRunning = false;
 };
 

@@ -1,5 +1,8 @@
 #include "talk/audio_play_thread.h"
 
+#include "talk/adaptive_playout.h"
+#include "talk/stretch_playout.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -24,6 +27,12 @@ constexpr int kBitsPerByte = 8;
 CAudioPlayThread::CAudioPlayThread()
 {
     HI_VOICE_DecReset(&m_decoder, VOICE_G711_U);
+    m_stretch = std::make_unique<StretchPlayout>();
+    m_adaptiveCounters = std::make_unique<PlayoutCounters>();
+    m_adaptive = std::make_unique<AdaptivePlayout>(&m_decoder, m_adaptiveCounters.get());
+    m_policy = m_stretch.get();
+    m_deviceLimit.store(m_policy->DeviceBlockLimit() * kPlayFrameSamples,
+                        std::memory_order_relaxed);
 
     m_pPlayBlocks = new (std::nothrow) WAVEHDR[kPlayBlockCount];
     if (m_pPlayBlocks) {
@@ -76,7 +85,14 @@ void CAudioPlayThread::SetPlayState(int32_t state)
 }
 
 bool CAudioPlayThread::QueueFrame(uint32_t sequence, const uint8_t *payload, uint16_t length,
-                                  int16_t type, bool resetDecoder)
+                                  int16_t type, bool resetDecoder, int64_t arrivalMs)
+{
+    return QueueSlot(sequence, false, 0, arrivalMs, payload, length, type, resetDecoder);
+}
+
+bool CAudioPlayThread::QueueSlot(uint32_t sequence, bool timed, uint32_t timestamp,
+                                 int64_t arrivalMs, const uint8_t *payload, uint16_t length,
+                                 int16_t type, bool resetDecoder)
 {
     if (!payload && length > 0)
         return false;
@@ -86,12 +102,34 @@ bool CAudioPlayThread::QueueFrame(uint32_t sequence, const uint8_t *payload, uin
     uint16_t kept = static_cast<uint16_t>(std::min<int32_t>(length, kPlayPayloadBytes));
     slot.sequence = sequence;
     slot.length = kept;
+    slot.timed = timed;
+    slot.timestamp = timestamp;
+    slot.arrivalMs = arrivalMs;
     slot.type = type;
     slot.resetDecoder = resetDecoder;
     if (kept > 0)
         std::memcpy(slot.payload, payload, kept);
     m_nWriteIndex = (m_nWriteIndex + 1) % kPlayQueueSlots;
     m_nQueued.fetch_add(1, std::memory_order_acq_rel); // publishes the slot
+    return true;
+}
+
+bool CAudioPlayThread::TakeFrame(PlayFrameSlot *out)
+{
+    if (m_nQueued.load(std::memory_order_acquire) <= 0)
+        return false;
+    const PlayFrameSlot &head = m_frames[m_nReadIndex];
+    out->sequence = head.sequence;
+    out->length = std::min<uint16_t>(head.length, kPlayPayloadBytes);
+    out->timed = head.timed;
+    out->timestamp = head.timestamp;
+    out->arrivalMs = head.arrivalMs;
+    out->type = head.type;
+    out->resetDecoder = head.resetDecoder;
+    std::memcpy(out->payload, head.payload, out->length);
+    m_nReadIndex = (m_nReadIndex + 1) % kPlayQueueSlots;
+    m_nQueued.fetch_sub(1, std::memory_order_acq_rel); // hands the slot back to the producer
+    m_framesConsumed.fetch_add(1, std::memory_order_relaxed);
     return true;
 }
 
@@ -104,90 +142,95 @@ bool CAudioPlayThread::DropOldestFrame()
     return true;
 }
 
-CAudioPlayThread::PassAction CAudioPlayThread::ChooseAction(int32_t queued) const
+void CAudioPlayThread::StagePayload(const uint8_t *payload, uint16_t length)
 {
-    if (queued >= kPlayConsumeThreshold)
-        return PassAction::Consume;
-    if (queued >= 1)
-        return m_nRepeatCounter.load(std::memory_order_relaxed) > 0 ? PassAction::Consume
-                                                                    : PassAction::Repeat;
-    return PassAction::None;
+    std::memcpy(m_stagedFrame + kFrameHeaderBytes, payload, std::min<uint16_t>(length, kPlayPayloadBytes));
+}
+
+int32_t CAudioPlayThread::DecodeStaged(uint16_t length, int16_t *samples, int32_t capacity,
+                                       VoiceCodecState *decoder)
+{
+    uint32_t words = std::min<uint16_t>(length, kPlayPayloadBytes) / 2u;
+    m_stagedFrame[0] = kMarkerLowByte;
+    m_stagedFrame[1] = kMarkerHighByte;
+    m_stagedFrame[2] = static_cast<uint8_t>(words & kByteMask);
+    m_stagedFrame[3] = static_cast<uint8_t>((words >> kBitsPerByte) & kByteMask);
+    // The decoder never yields more than HI_VOICE_MAX_SAMPLES samples, whatever the length.
+    int16_t decoded[HI_VOICE_MAX_SAMPLES];
+    int16_t sampleCount = 0;
+    HI_VOICE_DecodeFrame(decoder ? decoder : &m_decoder, m_stagedFrame, decoded,
+                         &sampleCount); // rejected: 0 samples
+    int32_t kept = std::clamp<int32_t>(sampleCount, 0, capacity);
+    std::memcpy(samples, decoded, static_cast<size_t>(kept) * sizeof(int16_t));
+    return kept;
+}
+
+int32_t CAudioPlayThread::QueuedBlockSamples() const
+{
+    int32_t samples = 0;
+    for (int32_t i = 0; i < kPlayBlockCount; ++i) {
+        if (!IsWaveHeaderDone(&m_pPlayBlocks[i]))
+            samples += static_cast<int32_t>(m_pPlayBlocks[i].dwBufferLength / sizeof(int16_t));
+    }
+    return samples;
+}
+
+bool CAudioPlayThread::BlockFree(int32_t limit) const
+{
+    if (!IsWaveHeaderDone(&m_pPlayBlocks[m_nPlayBlock]))
+        return false;
+    if (limit >= kPlayBlockCount)
+        return true; // blocks finish in the order written: the next one free leaves room
+    int32_t queued = 0;
+    for (int32_t i = 0; i < kPlayBlockCount; ++i)
+        queued += IsWaveHeaderDone(&m_pPlayBlocks[i]) ? 0 : 1;
+    return queued < limit;
+}
+
+void CAudioPlayThread::ApplyRequestedMode()
+{
+    int32_t requested = m_requestedMode.load(std::memory_order_acquire);
+    if (requested == m_activeMode.load(std::memory_order_relaxed))
+        return;
+    PlayoutPolicy *next = requested == kPlayoutAdaptive ? static_cast<PlayoutPolicy *>(m_adaptive.get())
+                                                        : static_cast<PlayoutPolicy *>(m_stretch.get());
+    m_policy->OnSelected(*this, false);
+    next->OnSelected(*this, true);
+    m_policy = next;
+    m_deviceLimit.store(next->DeviceBlockLimit() * kPlayFrameSamples,
+                        std::memory_order_relaxed);
+    m_activeMode.store(requested, std::memory_order_release);
 }
 
 void CAudioPlayThread::PlayLoop()
 {
-    // The frame is rebuilt behind a 4-byte header; the decoder never yields more than
-    // HI_VOICE_MAX_SAMPLES samples, whatever the length.
-    alignas(uint16_t) uint8_t frame[kFrameHeaderBytes + kPlayPayloadBytes] = {};
     int16_t samples[HI_VOICE_MAX_SAMPLES] = {};
 
     while (!IsStopRequested()) {
         if (PlayPassHook *hook = m_passHook.load(std::memory_order_acquire))
             hook->OnPass(*this);
+        ApplyRequestedMode();
+        PlayoutPolicy &policy = *m_policy;
 
-        if (m_nPlayState.load(std::memory_order_acquire) != 1 ||
-            !m_bOpened.load(std::memory_order_acquire) || !m_pPlayBlocks ||
-            !IsWaveHeaderDone(&m_pPlayBlocks[m_nPlayBlock])) {
-            Sleep(kPlayIdleSleepMs);
+        const bool playing = m_nPlayState.load(std::memory_order_acquire) == 1 &&
+                             m_bOpened.load(std::memory_order_acquire) && m_pPlayBlocks;
+        if (playing)
+            policy.Poll(*this);
+        if (!playing || !BlockFree(policy.DeviceBlockLimit())) {
+            Sleep(policy.IdleSleepMs());
             continue;
         }
 
-        int32_t queued = m_nQueued.load(std::memory_order_acquire);
-        PassAction action = ChooseAction(queued);
-        if (action == PassAction::None) {
-            Sleep(kPlayIdleSleepMs);
+        int32_t sampleCount = 0;
+        const int32_t deviceQueued = QueuedBlockSamples();
+        const PlayoutPolicy::PassResult result =
+            policy.Pass(*this, deviceQueued, samples, kPlayBlockBytes / 2, &sampleCount);
+        if (result != PlayoutPolicy::PassResult::Block) {
+            Sleep(policy.IdleSleepMs());
             continue;
         }
-
-        // Sequence gate: a head 1 to 9 ahead of the expected number waits.
-        const PlayFrameSlot &head = m_frames[m_nReadIndex];
-        uint32_t ahead = head.sequence - m_nExpectedSequence.load(std::memory_order_acquire);
-        if (ahead >= 1 && ahead <= kPlaySequenceHoldSpan) {
-            Sleep(kPlayIdleSleepMs);
-            continue;
-        }
-
-        uint16_t length = std::min<uint16_t>(head.length, kPlayPayloadBytes);
-        std::memcpy(frame + kFrameHeaderBytes, head.payload, length);
-        // Each frame is decoded with its own codec: a change of codec, or a new stream, starts
-        // the decoder afresh (G.726 carries state from frame to frame).
-        if (head.type != m_decoder.type || head.resetDecoder)
-            HI_VOICE_DecReset(&m_decoder, head.type);
-        if (action == PassAction::Consume) {
-            m_nReadIndex = (m_nReadIndex + 1) % kPlayQueueSlots;
-            // Only this thread lowers the count, so a count seen above 0 stays above 0.
-            if (m_nQueued.load(std::memory_order_acquire) > 0)
-                m_nQueued.fetch_sub(1, std::memory_order_acq_rel);
-            if (m_nRepeatCounter.load(std::memory_order_relaxed) <= 0)
-                m_nRepeatCounter.store(kPlayRepeatInterval, std::memory_order_relaxed);
-            m_framesConsumed.fetch_add(1, std::memory_order_relaxed);
-        } else {
-            // The head stays; the next pass that takes a frame consumes it, playing it again.
-            m_nRepeatCounter.store(kPlayRepeatInterval, std::memory_order_relaxed);
-            m_framesRepeated.fetch_add(1, std::memory_order_relaxed);
-        }
-
-        uint32_t words = length / 2u;
-        frame[0] = kMarkerLowByte;
-        frame[1] = kMarkerHighByte;
-        frame[2] = static_cast<uint8_t>(words & kByteMask);
-        frame[3] = static_cast<uint8_t>((words >> kBitsPerByte) & kByteMask);
-
-        m_nRepeatCounter.fetch_sub(1, std::memory_order_relaxed);
-
-        // A repeat decodes from a copy of the decoder, so that the frame's own play (the next
-        // consume) starts from the same state: a codec with memory (G.726) then plays the frame
-        // the same both times and goes on as if it had been played once. G.711 and DVI4 keep no
-        // state between frames, for them this changes nothing.
-        VoiceCodecState repeatDecoder;
-        VoiceCodecState *decoder = &m_decoder;
-        if (action == PassAction::Repeat) {
-            repeatDecoder = m_decoder;
-            decoder = &repeatDecoder;
-        }
-        int16_t sampleCount = 0;
-        HI_VOICE_DecodeFrame(decoder, frame, samples, &sampleCount); // rejected: 0 samples
-        WriteBlock(samples, 2 * static_cast<int32_t>(sampleCount));
+        WriteBlock(samples, 2 * sampleCount);
+        m_deviceQueued.store(QueuedBlockSamples(), std::memory_order_relaxed);
     }
 }
 

@@ -11,10 +11,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "orvoaudio/voice.h"
 #include "platform/thread.h"
 #include "platform/wave.h"
+#include "talk/playout_policy.h"
 
 namespace orvo::talk {
 
@@ -22,6 +24,7 @@ constexpr int32_t kPlayQueueSlots = 25;
 constexpr int32_t kPlayPayloadBytes = 640;   // payload capacity of one queue slot
 constexpr int32_t kPlayBlockCount = 10;
 constexpr uint32_t kPlayBlockBytes = 640;     // 320 samples, 40 ms
+constexpr int32_t kPlayFrameSamples = 160;    // the 20 ms frame a block usually holds
 constexpr int32_t kPlayConsumeThreshold = 15; // from this many queued frames on, no stretching
 constexpr int32_t kPlayRepeatInterval = 10;   // repeat counter start value
 constexpr uint32_t kPlaySequenceHoldSpan = 9; // heads 1 to 9 ahead of the expected number wait
@@ -35,10 +38,19 @@ struct PlayFrameSlot {
     uint16_t length = 0; // payload bytes
     int16_t type = VOICE_G711_U; // codec of the payload; a change resets the decoder
     bool resetDecoder = false;   // first frame of a new stream: decode from a fresh state
+    // The sequence number is the sender's own and the frames may come in any order: adaptive
+    // playout then reorders by it and tells losses. No producer queues such frames now (the RTP
+    // path hands them over in order), so it is false and frames are taken as they come.
+    bool timed = false;
+    uint32_t timestamp = 0; // the sender's media timestamp, when timed
+    int64_t arrivalMs = -1; // platform clock when it reached the library (-1: when queued)
     uint8_t payload[kPlayPayloadBytes] = {};
 };
 
 class CAudioPlayThread;
+class StretchPlayout;
+class AdaptivePlayout;
+struct PlayoutCounters;
 
 // Called by the playback thread at the start of every pass of PlayLoop, so that a producer can
 // fill the jitter queue on the thread that empties it.
@@ -88,8 +100,13 @@ public:
     // advances the write index and then raises the queued count. False, nothing queued, when all
     // 25 slots are taken or the payload is null with a length above 0.
     // `type` is the payload's codec; `resetDecoder` starts the decoder afresh at this frame.
+    // `arrivalMs`: when it reached the library (platform clock), if known.
     bool QueueFrame(uint32_t sequence, const uint8_t *payload, uint16_t length,
-                    int16_t type = VOICE_G711_U, bool resetDecoder = false);
+                    int16_t type = VOICE_G711_U, bool resetDecoder = false,
+                    int64_t arrivalMs = -1);
+    // Copies the frame at the read index out and takes it from the queue (counted as consumed);
+    // the consumer side, like DropOldestFrame. False when the queue is empty.
+    bool TakeFrame(PlayFrameSlot *out);
     // Drops the frame at the read index. Only on the playback thread (the pass hook) or while the
     // thread is at rest: it moves the read index like the loop does. False when the queue is empty.
     bool DropOldestFrame();
@@ -97,6 +114,24 @@ public:
     // The sequence number of the frame the loop takes next; meaningful while QueuedCount() > 0.
     uint32_t HeadSequence() const { return m_frames[m_nReadIndex].sequence; }
     void SetPassHook(PlayPassHook *hook) { m_passHook.store(hook, std::memory_order_release); }
+
+    // ---- playout mode (kPlayoutStretch, kPlayoutAdaptive): any thread; the loop changes policy
+    // at the start of its next pass. Frames held by adaptive playout are dropped when it is left.
+    void SetPlayoutMode(int32_t mode) { m_requestedMode.store(mode, std::memory_order_release); }
+    int32_t PlayoutMode() const { return m_activeMode.load(std::memory_order_acquire); }
+    const PlayoutCounters &AdaptiveCounters() const { return *m_adaptiveCounters; }
+    // Audio queued on the device after the latest block written, and the most the policy allows.
+    int32_t DeviceQueuedSamples() const { return m_deviceQueued.load(std::memory_order_relaxed); }
+    int32_t DeviceLimitSamples() const { return m_deviceLimit.load(std::memory_order_relaxed); }
+
+    // ---- for the policies: decoding with this thread's decoder
+    // Copies a payload into the frame staging buffer (behind its header space).
+    void StagePayload(const uint8_t *payload, uint16_t length);
+    // Rebuilds the header for `length` staged payload bytes and decodes with `decoder` (null: this
+    // thread's); the sample count (0 if the decoder refused the frame), at most `capacity`.
+    int32_t DecodeStaged(uint16_t length, int16_t *samples, int32_t capacity,
+                         VoiceCodecState *decoder = nullptr);
+    VoiceCodecState *Decoder() { return &m_decoder; }
 
     // ---- counters (any thread)
     uint32_t FramesConsumed() const { return m_framesConsumed.load(std::memory_order_relaxed); }
@@ -113,8 +148,13 @@ public:
     platform::MMRESULT LastDeviceResult() const { return m_lastResult; }
 
 private:
-    enum class PassAction { None, Consume, Repeat };
-    PassAction ChooseAction(int32_t queued) const;
+    friend class StretchPlayout;
+    bool QueueSlot(uint32_t sequence, bool timed, uint32_t timestamp, int64_t arrivalMs,
+                   const uint8_t *payload, uint16_t length, int16_t type, bool resetDecoder);
+    // The next block is free and fewer than `limit` blocks wait on the device.
+    bool BlockFree(int32_t limit) const;
+    int32_t QueuedBlockSamples() const;
+    void ApplyRequestedMode();
     // Resets the device, releases the blocks and closes the device.
     void ReleaseDevice();
     void ReleaseBlock(int32_t index);
@@ -138,6 +178,16 @@ private:
     std::atomic<PlayPassHook *> m_passHook{nullptr};
     std::atomic<uint32_t> m_framesConsumed{0};
     std::atomic<uint32_t> m_framesRepeated{0};
+
+    alignas(uint16_t) uint8_t m_stagedFrame[4 + kPlayPayloadBytes] = {};
+    std::unique_ptr<StretchPlayout> m_stretch;
+    std::unique_ptr<PlayoutCounters> m_adaptiveCounters;
+    std::unique_ptr<AdaptivePlayout> m_adaptive;
+    PlayoutPolicy *m_policy = nullptr;
+    std::atomic<int32_t> m_requestedMode{kPlayoutStretch};
+    std::atomic<int32_t> m_activeMode{kPlayoutStretch};
+    std::atomic<int32_t> m_deviceQueued{0};
+    std::atomic<int32_t> m_deviceLimit{0};
 };
 
 } // namespace orvo::talk

@@ -4,12 +4,15 @@
 // The producer runs as the playback thread's pass hook, so the jitter queue is filled and emptied
 // by one thread and needs no lock; the incoming ring keeps its single writer (Orvo_InputTalkData)
 // and gets its single reader here.
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
 #include <new>
 
 #include "orvoaudio/talk.h"
+#include "platform/wave.h"
+#include "talk/adaptive_playout.h"
 #include "talk/audio_play_thread.h"
 #include "talk/record_thread.h"
 #include "talk/rtp_receive.h"
@@ -105,6 +108,7 @@ struct PlayService {
 std::mutex g_playLifecycle;
 PlayService g_play; // under g_playLifecycle
 std::atomic<CAudioPlayThread *> g_playThread{nullptr};
+std::atomic<int32_t> g_playoutMode{kPlayoutStretch}; // for the thread created next, too
 std::atomic<bool> g_playTaking{false}; // the feeder takes packets: Orvo_InputTalkData checks them
 
 void ResetCounters()
@@ -137,6 +141,7 @@ bool CreatePlayService(CRecordThread *recordThread)
         return false;
     }
     thread->SetPassHook(feeder);
+    thread->SetPlayoutMode(g_playoutMode.load(std::memory_order_acquire));
     thread->SetOpened(true);
     thread->ResumeThread();
     g_play.thread = thread;
@@ -169,6 +174,7 @@ void ShutdownPlayService()
     delete g_play.thread; // stops the loop (and with it the feeder), closes the device
     delete g_play.feeder;
     g_play = PlayService{};
+    g_playoutMode.store(kPlayoutStretch, std::memory_order_release);
     ResetCounters();
     ShutdownRtpReceive();
     ResetTalkCodecs();
@@ -213,6 +219,70 @@ ORVO_API int32_t Orvo_StopAudioPlay(void)
     } catch (...) { // the lock could not be taken
         return kNotRunning;
     }
+}
+
+ORVO_API int32_t Orvo_SetPlayoutMode(int32_t mode)
+{
+    using namespace orvo::talk;
+    if (mode != ORVO_PLAYOUT_STRETCH && mode != ORVO_PLAYOUT_ADAPTIVE)
+        return kNotRunning;
+    try {
+        std::lock_guard<std::mutex> lock(g_playLifecycle);
+        g_playoutMode.store(mode, std::memory_order_release);
+        if (g_play.thread)
+            g_play.thread->SetPlayoutMode(mode);
+        return 0;
+    } catch (...) { // the lock could not be taken
+        return kNotRunning;
+    }
+}
+
+ORVO_API int32_t Orvo_GetPlayoutStats(OrvoPlayoutStats *stats)
+{
+    using namespace orvo::talk;
+    constexpr uint32_t kSmallestKnown = 2 * sizeof(uint32_t); // size and mode
+    if (!stats || stats->size < kSmallestKnown || !RecordThread())
+        return kNotRunning;
+    const uint32_t callerSize = stats->size;
+    OrvoPlayoutStats out{};
+    out.size = callerSize;
+    out.mode = g_playoutMode.load(std::memory_order_acquire);
+    out.capture_start_us = orvo::platform::CaptureStartMicros();
+    out.playback_start_us = orvo::platform::PlaybackStartMicros();
+    out.playback_samples = static_cast<int64_t>(orvo::platform::PlaybackSamplesPlayed());
+    if (CAudioPlayThread *thread = g_playThread.load(std::memory_order_acquire)) {
+        const PlayoutCounters &c = thread->AdaptiveCounters();
+        auto ms = [](int32_t samples) { return samples / kSamplesPerMs; };
+        auto get = [](const std::atomic<uint32_t> &v) { return v.load(std::memory_order_relaxed); };
+        out.mode = thread->PlayoutMode();
+        out.device_delay_ms = ms(thread->DeviceQueuedSamples());
+        out.device_target_ms = ms(thread->DeviceLimitSamples());
+        out.device_underruns = orvo::platform::PlaybackStarvedReads();
+        if (out.mode == kPlayoutAdaptive) {
+            out.buffer_delay_ms = ms(c.bufferedSamples.load(std::memory_order_relaxed));
+            out.target_delay_ms = ms(c.targetSamples.load(std::memory_order_relaxed));
+            out.jitter_ms = ms(c.jitterSamples.load(std::memory_order_relaxed));
+            out.frames_played = get(c.framesPlayed);
+            out.frames_buffered = static_cast<uint32_t>(c.framesBuffered.load(std::memory_order_relaxed));
+        } else {
+            out.buffer_delay_ms = thread->QueuedCount() * 20;
+            out.frames_played = thread->FramesConsumed();
+        }
+        out.frames_received = get(c.framesReceived);
+        out.frames_concealed = get(c.framesConcealed);
+        out.frames_late = get(c.framesLate);
+        out.frames_duplicate = get(c.framesDuplicate);
+        out.frames_flushed = get(c.framesFlushed);
+        out.frames_reordered = get(c.framesReordered);
+        out.frames_dropped_quiet = get(c.framesDroppedQuiet);
+        out.shortenings = get(c.shortenings);
+        out.lengthenings = get(c.lengthenings);
+        out.samples_removed = get(c.samplesRemoved);
+        out.samples_inserted = get(c.samplesInserted);
+        out.buffer_underruns = get(c.bufferUnderruns);
+    }
+    std::memcpy(stats, &out, std::min<size_t>(callerSize, sizeof(out)));
+    return 0;
 }
 
 ORVO_API int32_t Orvo_GetAudioTalkStats(OrvoTalkStats *stats)

@@ -95,9 +95,10 @@ RtpReceiveService *ReceiveService()
 void Count(std::atomic<uint32_t> &counter) { counter.fetch_add(1, std::memory_order_relaxed); }
 
 // The one place where ordered RTP frames enter the playback's jitter queue: each frame with its
-// true (extended) sequence number, its codec and whether it starts a stream. The queue then holds
-// the frames in sequence order, and the gate's expected number is the head's: the gaps before it
-// have been given up already.
+// true (extended) sequence number, its codec, whether it starts a stream and when its packet
+// arrived (adaptive playout times its jitter by that). The queue then holds the frames in sequence
+// order, and the gate's expected number is the head's: the gaps before it have been given up
+// already.
 void HandOverToPlayback(CAudioPlayThread &thread, const OrderedFrame &frame)
 {
     Counters().packetsReceived.fetch_add(1, std::memory_order_relaxed);
@@ -105,7 +106,8 @@ void HandOverToPlayback(CAudioPlayThread &thread, const OrderedFrame &frame)
         thread.DropOldestFrame(); // the newest speech matters more than the oldest
         Counters().framesDroppedOverflow.fetch_add(1, std::memory_order_relaxed);
     }
-    thread.QueueFrame(frame.sequence, frame.payload, frame.length, frame.type, frame.newStream);
+    thread.QueueFrame(frame.sequence, frame.payload, frame.length, frame.type, frame.newStream,
+                      frame.arrivalMs);
     thread.SetExpectedSequence(thread.HeadSequence());
 }
 

@@ -112,7 +112,8 @@ typedef struct OrvoTalkStats {
     uint32_t packets_dropped_out;  /* of those, dropped because 14 waited for the host already */
     uint32_t packets_received;     /* packets the playback thread took out of the incoming ring */
     uint32_t packets_rejected;     /* of those, dropped by the checks, never played */
-    uint32_t frames_played;        /* frames taken from the queue and played */
+    uint32_t frames_played;        /* frames taken from the queue and played (adaptive playout:
+                                      taken into its jitter buffer, see OrvoPlayoutStats) */
     uint32_t frames_repeated;      /* extra plays of a frame (the stretch while the queue is short) */
     uint32_t frames_dropped_overflow; /* oldest frames dropped because 25 were queued */
     int32_t queue_depth;           /* frames queued now */
@@ -151,6 +152,76 @@ ORVO_API int32_t Orvo_G711ALawToMuLaw(const unsigned char *in, unsigned char *ou
  * 1 open, 0 not open (capture: missing or refused, tried again every 2 seconds; playback: not
  * started or refused), -1 before Orvo_InitialAudioTalk or for an unknown direction. */
 ORVO_API int32_t Orvo_IsAudioDeviceOpen(int32_t direction);
+
+/* ---- Playout mode of the receive side. An extension of this library.
+ *
+ * ORVO_PLAYOUT_STRETCH (the default) plays the queue as described above: it builds up to 15 frames
+ * and never plays faster than real time. ORVO_PLAYOUT_ADAPTIVE keeps the delay as short as the
+ * observed jitter allows: a jitter buffer takes the frames in order (RTP frames as the receive path
+ * orders them, talk packets as they arrive), drops duplicates and frames that come after their
+ * turn, times every arrival (RTP: when Orvo_InputRtpData took the packet), and keeps a
+ * target delay of the recent jitter plus 5 ms, never below one frame, lowered as well as raised,
+ * preferably in quiet stretches; a missing frame is concealed from the last pitch periods of the
+ * signal (fading out over 60 ms); a sender clock that runs fast or slow is followed by taking out or
+ * adding samples or pitch periods in quiet or periodic stretches; the playback device holds 2 or 3
+ * blocks of 20 ms instead of 10. After 60 ms without frames the playout pauses and starts again,
+ * at the target delay, with the next frame. */
+#define ORVO_PLAYOUT_STRETCH 0
+#define ORVO_PLAYOUT_ADAPTIVE 1
+
+/* Chooses the playout mode, before or while playing (it takes effect within one pass of the
+ * playback thread; frames held by adaptive playout are dropped when it is left). 0, or -1 for an
+ * unknown mode (nothing changes). */
+ORVO_API int32_t Orvo_SetPlayoutMode(int32_t mode);
+
+/* Playout figures. Set `size` to sizeof(OrvoPlayoutStats) before the call: the library fills as
+ * many bytes as both sides know, so the struct can grow. Delays and jitter in milliseconds, as
+ * they are now; adaptive counters since adaptive playout was last chosen. Every frame taken into
+ * the jitter buffer is counted once in frames_played, frames_dropped_quiet, frames_late,
+ * frames_duplicate, frames_flushed or frames_buffered (their sum is frames_received). */
+typedef struct OrvoPlayoutStats {
+    uint32_t size;               /* bytes of this struct the caller knows */
+    int32_t mode;                /* ORVO_PLAYOUT_STRETCH or ORVO_PLAYOUT_ADAPTIVE */
+    int32_t buffer_delay_ms;     /* audio waiting in the jitter buffer (stretch: in the queue) */
+    int32_t target_delay_ms;     /* adaptive: the delay it steers to (jitter + margin, >= 20) */
+    int32_t device_delay_ms;     /* audio queued on the playback device after the latest block */
+    int32_t device_target_ms;    /* the most the mode lets the device hold */
+    int32_t jitter_ms;           /* adaptive: spread of the recent arrivals (2nd-98th percentile) */
+    uint32_t frames_received;    /* adaptive: frames taken into the jitter buffer */
+    uint32_t frames_played;      /* frames decoded and played */
+    uint32_t frames_concealed;   /* adaptive: frames' worth of concealment played */
+    uint32_t frames_late;        /* adaptive: dropped, came after their turn */
+    uint32_t frames_duplicate;   /* adaptive: dropped, already there or played */
+    uint32_t frames_flushed;     /* adaptive: dropped on overflow, a sequence jump, a mode change
+                                    or a payload the decoder refused */
+    uint32_t frames_reordered;   /* adaptive: came after a later frame and were put in order */
+    uint32_t frames_dropped_quiet; /* adaptive: whole quiet frames left out to lower the delay */
+    uint32_t frames_buffered;    /* adaptive: frames in the jitter buffer now */
+    uint32_t shortenings;        /* adaptive: frames played shorter (delay down, fast sender) */
+    uint32_t lengthenings;       /* adaptive: frames played longer (delay up, slow sender) */
+    uint32_t samples_removed;    /* adaptive: samples those took out */
+    uint32_t samples_inserted;   /* adaptive: samples those added */
+    uint32_t buffer_underruns;   /* adaptive: times a frame was due and none was there */
+    uint32_t device_underruns;   /* gaps: the device found too little queued after it had enough
+                                    (a gap in time on a wav: device, whose file leaves it out; ALSA
+                                    and winmm may play on from their own buffer); a pause of the
+                                    stream counts too */
+    uint32_t reserved;           /* 0; keeps the two times below at the same offset everywhere */
+    /* Monotonic clock microseconds (CLOCK_MONOTONIC on Linux), 0 before: when the capture device
+     * captured its sample 0 (its latest start), and when the playback device rendered its
+     * sample 0 (handed to the device, for a wav: device written). With the recordings they give
+     * the delay from mouth to ear. */
+    int64_t capture_start_us;
+    int64_t playback_start_us;
+    /* Samples the playback device has played since its sample 0 (a wav: device's file holds
+     * them without the gaps between): read now and then with the clock, it tells when each
+     * recorded sample was played. */
+    int64_t playback_samples;
+} OrvoPlayoutStats;
+
+/* Fills `stats` (see size above). 0; -1, nothing written, when `stats` is null, its size is
+ * below 8 or the service does not run. Before Orvo_StartAudioPlay every figure but mode is 0. */
+ORVO_API int32_t Orvo_GetPlayoutStats(OrvoPlayoutStats *stats);
 
 #ifdef __cplusplus
 } /* extern "C" */

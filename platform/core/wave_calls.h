@@ -8,6 +8,14 @@
 
 #include "platform/wave_stream.h"
 
+namespace orvo::platform {
+// Record the moments CaptureStartMicros() and PlaybackStartMicros() report (stream_times.cpp).
+void NoteCaptureStart();
+void NotePlaybackStart(); // also starts the count of starved reads afresh
+void NotePlaybackStarved();
+void NotePlaybackSamples(size_t samples);
+} // namespace orvo::platform
+
 namespace orvo::platform::wave_calls {
 
 // Back ends start threads and allocate: a failure there becomes a result, never an exception.

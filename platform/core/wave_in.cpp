@@ -114,8 +114,10 @@ MMRESULT WaveInStream::Start()
         m_backendRunning = true;
         m_queued.notify_all();
     }
-    if (startBackend)
+    if (startBackend) {
+        NoteCaptureStart();
         m_backend->Start(*this);
+    }
     return MMSYSERR_NOERROR;
 }
 

@@ -155,6 +155,15 @@ size_t WaveOutStream::Read(int16_t *out, size_t maxSamples)
         block->dwFlags.store((flags & ~WHDR_INQUEUE) | WHDR_DONE, std::memory_order_release);
         // Go on: an empty block next is finished at once, anything else stops at a full buffer.
     }
+    if (copied > 0 && !m_played) {
+        m_played = true;
+        NotePlaybackStart();
+    }
+    NotePlaybackSamples(copied);
+    // A gap begins where a read finds too little after one that was served in full.
+    if (m_played && copied < maxSamples && m_lastReadFull)
+        NotePlaybackStarved();
+    m_lastReadFull = copied == maxSamples;
     return copied;
 }
 

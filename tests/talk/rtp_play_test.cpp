@@ -417,6 +417,61 @@ TEST_F(RtpPlayTest, FramesPlayInSequenceOrderNotArrivalOrder)
     }
 }
 
+// In adaptive playout the RTP frames reach its jitter buffer in sequence order (the receive path
+// orders them, drops duplicates and late ones) with their arrival times; where a frame is missing
+// it conceals instead of playing the next one early.
+TEST_F(RtpPlayTest, AdaptivePlayoutPlaysRtpFramesInOrderAndConcealsLosses)
+{
+    const uint16_t kBase = 65530;
+    struct Case {
+        const char *name;
+        std::vector<uint16_t> arrivals;
+        std::vector<int> played;
+        uint32_t reordered, late, duplicates, concealedAtLeast;
+    };
+    const std::vector<Case> cases = {
+        {"swaps", {1, 3, 2, 5, 4, 6, 8, 7, 9, 10}, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 3, 0, 0, 0},
+        {"duplicates", {1, 2, 2, 3, 4, 4, 5, 6, 1, 7}, {1, 2, 3, 4, 5, 6, 7}, 0, 0, 3, 0},
+        {"a loss", {1, 2, 3, 4, 6, 7, 8, 9, 10}, {1, 2, 3, 4, 6, 7, 8, 9, 10}, 3, 0, 0, 1},
+        {"a loss that arrives late", {1, 2, 4, 5, 6, 7, 3, 8}, {1, 2, 4, 5, 6, 7, 8}, 3, 1, 0, 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ShutdownTalkService();
+        virt::Reset();
+        ASSERT_EQ(Orvo_SetPlayoutMode(ORVO_PLAYOUT_ADAPTIVE), 0);
+        Start(true);
+        for (uint16_t id : c.arrivals) {
+            uint16_t sequence = static_cast<uint16_t>(kBase + id);
+            ASSERT_EQ(InputRtp(RtpPacket(ORVO_RTP_PT_PCMU, sequence, 0x5151, FramePayload(id))), 0);
+            ASSERT_TRUE(virt::Advance(kPacketMs));
+        }
+        ASSERT_TRUE(virt::Advance(30 * kPacketMs));
+        std::vector<int> played;
+        for (const virt::PlayedBlock &block : virt::PlayedBlocks()) {
+            // A frame after concealment fades in from it: its second half names it. Concealment
+            // in between is no frame of the stream.
+            if (block.samples.size() < static_cast<size_t>(kBlock))
+                continue;
+            int id = testing::FrameIdOf(Samples(block.samples.end() - kBlock / 2, block.samples.end()));
+            if (id > 0)
+                played.push_back(id);
+        }
+        EXPECT_EQ(played, c.played);
+        OrvoRtpStats r = RtpStats();
+        EXPECT_EQ(r.reordered, c.reordered);
+        EXPECT_EQ(r.late, c.late);
+        EXPECT_EQ(r.duplicates, c.duplicates);
+        OrvoPlayoutStats p{};
+        p.size = sizeof(p);
+        ASSERT_EQ(Orvo_GetPlayoutStats(&p), 0);
+        EXPECT_GE(p.frames_concealed, c.concealedAtLeast);
+        EXPECT_EQ(p.frames_received, static_cast<uint32_t>(c.played.size()));
+        EXPECT_EQ(p.frames_received, p.frames_played + p.frames_dropped_quiet + p.frames_late +
+                                         p.frames_duplicate + p.frames_flushed + p.frames_buffered);
+    }
+}
+
 TEST_F(RtpPlayTest, SsrcAndCodecChangesPlayEachFrameWithItsOwnCodec)
 {
     Start(true);

@@ -47,6 +47,18 @@ void PrintStatus(const char *prefix, double seconds, uint32_t sent, const Transp
     if (Orvo_GetAudioTalkStats(&s) != 0)
         return;
     std::string detail = transport.StatusDetail();
+    OrvoPlayoutStats p{};
+    p.size = sizeof(p);
+    if (Orvo_GetPlayoutStats(&p) == 0 && p.mode == ORVO_PLAYOUT_ADAPTIVE) {
+        char playout[256];
+        std::snprintf(playout, sizeof(playout),
+                      "delay %d+%d ms, target %d, jitter %d, concealed %u, late %u, duplicate %u, "
+                      "scaled -%u/+%u samples, underruns %u/%u",
+                      p.buffer_delay_ms, p.device_delay_ms, p.target_delay_ms, p.jitter_ms,
+                      p.frames_concealed, p.frames_late, p.frames_duplicate, p.samples_removed,
+                      p.samples_inserted, p.buffer_underruns, p.device_underruns);
+        detail = detail.empty() ? playout : detail + ", " + playout;
+    }
     std::printf("%s%6.1f s  sent %u  received %u  rejected %u  played %u  repeats %u  overflow %u  "
                 "queue %d  (datagrams in %u, other senders %u, capture drops %u, input drops %u%s%s)\n",
                 prefix, seconds, sent, s.packets_received, s.packets_rejected, s.frames_played,
@@ -126,6 +138,7 @@ int RunLink(const LinkOptions &options, Transport *transport)
         transport->Finish();
         return fail();
     }
+    Orvo_SetPlayoutMode(options.playout);
     if (Orvo_StartAudioPlay() != 0) {
         error = "cannot open the playback device '" + (options.playback.empty() ? "default" : options.playback) + "'";
         transport->Finish();
@@ -147,6 +160,8 @@ int RunLink(const LinkOptions &options, Transport *transport)
     auto deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.seconds));
     unsigned char packet[ORVO_TALK_OUT_PACKET_MAX];
     uint32_t sent = 0, lastPlayed = 0;
+    bool captureStartTraced = false, playbackStartTraced = false;
+    int64_t lastRendered = -1;
     bool broken = false, captureChecked = false;
     Socket *sockets[kMaxSockets] = {};
     bool readable[kMaxSockets] = {};
@@ -172,6 +187,27 @@ int RunLink(const LinkOptions &options, Transport *transport)
             long long now = MonotonicMicroseconds();
             for (; lastPlayed < s.frames_played; ++lastPlayed)
                 std::fprintf(trace.Get(), "played %u %lld\n", lastPlayed, now);
+        }
+        if (trace.Get()) {
+            // When sample 0 of each device flowed, once known (the library's monotonic clock),
+            // and how many samples the playback device has played by now.
+            OrvoPlayoutStats p{};
+            p.size = sizeof(p);
+            if (Orvo_GetPlayoutStats(&p) == 0) {
+                if (p.playback_samples != lastRendered) {
+                    lastRendered = p.playback_samples;
+                    std::fprintf(trace.Get(), "rendered %lld %lld\n", static_cast<long long>(lastRendered),
+                                 MonotonicMicroseconds());
+                }
+                if (!captureStartTraced && p.capture_start_us > 0) {
+                    std::fprintf(trace.Get(), "capture-start %lld\n", static_cast<long long>(p.capture_start_us));
+                    captureStartTraced = true;
+                }
+                if (!playbackStartTraced && p.playback_start_us > 0) {
+                    std::fprintf(trace.Get(), "playback-start %lld\n", static_cast<long long>(p.playback_start_us));
+                    playbackStartTraced = true;
+                }
+            }
         }
         if (!captureChecked && Clock::now() - start >= kCaptureWatchdog) {
             captureChecked = true;

@@ -22,6 +22,7 @@ struct LinkOptions {
     double seconds = 0;     // 0: until stopped
     std::string tracePath;  // optional: one line per packet sent and per frame played
     bool quiet = false;     // no status line every second
+    int32_t playout = 0;    // ORVO_PLAYOUT_STRETCH or ORVO_PLAYOUT_ADAPTIVE
 };
 
 // One way of carrying the talk link (talk packets over UDP, RTP, an RTSP session).

@@ -47,12 +47,17 @@ const char kUsage[] =
     "      G.726 both ways as packed LSB-first (rfc3551) or MSB-first (aal2), whatever the\n"
     "      camera announces. --timeout: longest wait for an answer (default 5 s).\n"
     "  COMMON: [--capture NAME] [--playback NAME] [--seconds N] [--trace FILE] [--quiet]\n"
-    "          [--accept-any]\n"
+    "          [--accept-any] [--playout stretch|adaptive]\n"
     "      Device names as for Orvo_SelectAudioDevice: default, wav:PATH (capture reads,\n"
     "      playback writes an 8000 Hz mono 16-bit WAV) or an ALSA PCM name. A status line every\n"
     "      second; ends after N seconds or on Ctrl-C. --trace writes 'sent N MICROS' and\n"
-    "      'played N MICROS' lines (monotonic clock) for latency measurements. Datagrams from\n"
-    "      other senders than the peer are counted and dropped unless --accept-any is given.\n"
+    "      'played N MICROS' lines (monotonic clock) for latency measurements, and\n"
+    "      'capture-start MICROS' / 'playback-start MICROS' when sample 0 of the capture device\n"
+    "      was captured and sample 0 of the playback device played, and 'rendered N MICROS'\n"
+    "      (N samples played by then). Datagrams from other\n"
+    "      senders than the peer are counted and dropped unless --accept-any is given.\n"
+    "      --playout adaptive: jitter buffer, loss concealment and a short device queue instead\n"
+    "      of the stretch rule (default stretch).\n"
     "  orvo-talk compare SENT.wav RECEIVED.wav [--min-correlation C]\n"
     "      How closely RECEIVED matches SENT after the mu-law round trip, with repeated frames\n"
     "      merged and the best frame alignment; exit status 3 below C.\n"
@@ -207,6 +212,12 @@ int Talk(const ParsedArgs &args)
     options.playback = args.Get("playback");
     options.tracePath = args.Get("trace");
     options.quiet = args.Has("quiet");
+    if (args.Has("playout")) {
+        const std::string playout = args.Get("playout");
+        if (playout != "stretch" && playout != "adaptive")
+            return UsageError("--playout must be stretch or adaptive, not '" + playout + "'");
+        options.playout = playout == "adaptive" ? ORVO_PLAYOUT_ADAPTIVE : ORVO_PLAYOUT_STRETCH;
+    }
 
     const std::vector<std::string> rtpOnly = {"codec", "pt", "sdp"};
     const std::vector<std::string> rtspOnly = {"rtsp-transport", "g726-packing", "timeout"};
@@ -254,6 +265,7 @@ int main(int argc, char **argv)
         {"min-correlation", true},            {"rtp", false},      {"rtsp", true},
         {"codec", true},  {"pt", true},       {"sdp", true},       {"rtsp-transport", true},
         {"g726-packing", true},               {"timeout", true},   {"accept-any", false},
+        {"playout", true},
     };
     ParsedArgs args;
     std::string error;
