@@ -20,6 +20,11 @@
 
 #include "orvoaudio/talk.h"
 
+#if !defined(ORVO_MEASURE_VIRTUAL)
+#include "orvo_tool/file_io.h"
+#include "orvo_tool/wav_file.h"
+#endif
+
 #if defined(ORVO_MEASURE_VIRTUAL)
 #include "platform/virtual/virtual_platform.h"
 #include "talk/talk_service.h"
@@ -27,8 +32,6 @@
 
 namespace {
 
-constexpr int kBlockMs = 20;
-constexpr int kSampleRate = 8000;
 
 // CPU nanoseconds used so far by the threads of this process whose name starts with `prefix`.
 double ThreadCpuNs(const std::string &prefix)
@@ -105,18 +108,17 @@ int MeasureVirtual()
             completions.push_back(stats.lastBlockDoneAt);
         while (Orvo_GetAudioTalkData(buffer) > 0) {
             ++packets;
-            // The first ten packets hold the blocks captured after init (completed long ago).
-            if (packets > 10 && delivered < completions.size())
+            // Nothing captured while talk was off is sent: packet k is the k-th block that
+            // completed after Orvo_OpenTalk.
+            if (delivered < completions.size())
                 delays.push_back(static_cast<double>(virt::Now() - completions[delivered]));
-            if (packets > 10)
-                ++delivered;
+            ++delivered;
         }
     }
     double onCpu = ThreadCpuNs("CRecordThread") - before;
     orvo::talk::ShutdownTalkService();
 
-    // After the ten held packets the loop catches up with the live blocks that completed
-    // meanwhile; the steady state follows.
+    // The first packets, then the steady state.
     constexpr size_t kCatchUp = 20;
     std::vector<double> catchUp(delays.begin(), delays.begin() + std::min(kCatchUp, delays.size()));
     std::vector<double> steady(delays.begin() + std::min(kCatchUp, delays.size()), delays.end());
@@ -136,6 +138,9 @@ int MeasureVirtual()
 }
 
 #else
+
+constexpr int kBlockMs = 20;
+constexpr int kSampleRate = 8000;
 
 int Drain()
 {
@@ -231,23 +236,11 @@ int MeasureReal(int seconds)
         std::vector<int16_t> samples(static_cast<size_t>(kSampleRate) * 3 * seconds);
         for (size_t i = 0; i < samples.size(); ++i)
             samples[i] = static_cast<int16_t>(8000 * std::sin(i * 0.05));
-        std::ofstream out(wav, std::ios::binary);
-        auto put = [&](uint32_t v, int n) { out.write(reinterpret_cast<const char *>(&v), n); };
-        uint32_t bytes = static_cast<uint32_t>(samples.size() * 2);
-        out.write("RIFF", 4);
-        put(36 + bytes, 4);
-        out.write("WAVEfmt ", 8);
-        put(16, 4);
-        put(1, 2);
-        put(1, 2);
-        put(kSampleRate, 4);
-        put(kSampleRate * 2, 4);
-        put(2, 2);
-        put(16, 2);
-        out.write("data", 4);
-        put(bytes, 4);
-        out.write(reinterpret_cast<const char *>(samples.data()), bytes);
-        out.close();
+        std::string error;
+        if (!orvo::tool::WriteFileAtomically(wav, orvo::tool::SerializeVoiceWav(samples), &error)) {
+            std::fprintf(stderr, "talk_measure: %s\n", error.c_str());
+            return 1;
+        }
         Orvo_SelectAudioDevice(ORVO_AUDIO_CAPTURE, ("wav:" + wav).c_str());
     }
     bool paced = which && std::string(which) == "wav";

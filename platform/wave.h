@@ -132,6 +132,11 @@ bool SelectWaveDevice(WaveDirection direction, const char *name);
 // The current selection; empty for the system default.
 std::string SelectedWaveDevice(WaveDirection direction);
 constexpr size_t kMaxDeviceNameLength = 4096;
+
+// Frees what the back ends keep process-wide between devices (ALSA's global configuration, about
+// 100 kB that would otherwise be lost at each unload of the library). Does nothing while a device
+// of the back end is open. Called by the talk service's teardown, after its devices are closed.
+void ReleaseWaveDeviceCaches();
 constexpr const char kWavFilePrefix[] = "wav:";
 
 } // namespace orvo::platform

@@ -101,6 +101,7 @@ struct PlayService {
 std::mutex g_playLifecycle;
 PlayService g_play; // under g_playLifecycle
 std::atomic<CAudioPlayThread *> g_playThread{nullptr};
+std::atomic<bool> g_playTaking{false}; // the feeder takes packets: Orvo_InputTalkData checks them
 
 void ResetCounters()
 {
@@ -144,9 +145,20 @@ bool CreatePlayService(CRecordThread *recordThread)
 
 TalkCounters &Counters() { return g_counters; }
 
+bool PlaybackDeviceOpen() { return g_playThread.load(std::memory_order_acquire) != nullptr; }
+
+bool RefuseUnplayablePacket(const uint8_t *packet, int32_t length)
+{
+    if (!g_playTaking.load(std::memory_order_acquire) || PlayablePayloadLength(packet, length) >= 0)
+        return false;
+    CountRefusedPacket();
+    return true;
+}
+
 void ShutdownPlayService()
 {
     std::lock_guard<std::mutex> lock(g_playLifecycle);
+    g_playTaking.store(false, std::memory_order_release);
     g_playThread.store(nullptr, std::memory_order_release);
     delete g_play.thread; // stops the loop (and with it the feeder), closes the device
     delete g_play.feeder;
@@ -169,6 +181,7 @@ ORVO_API int32_t Orvo_StartAudioPlay(void)
         if (!g_play.thread && !CreatePlayService(recordThread))
             return kNotRunning;
         g_play.feeder->SetTaking(true);
+        g_playTaking.store(true, std::memory_order_release);
         g_play.thread->SetPlayState(1);
         return 0;
     } catch (...) { // out of memory constructing the thread object: nothing kept
@@ -186,6 +199,7 @@ ORVO_API int32_t Orvo_StopAudioPlay(void)
         if (g_play.thread) {
             g_play.thread->SetPlayState(0);
             g_play.feeder->SetTaking(false);
+            g_playTaking.store(false, std::memory_order_release);
         }
         return 0;
     } catch (...) { // the lock could not be taken

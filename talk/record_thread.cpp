@@ -79,6 +79,7 @@ void CRecordThread::AllocateCaptureBlocks()
         AddBuffer(m_hWaveIn, &blocks[i], kHeaderSize);
     }
     m_pCaptureBlocks = blocks;
+    m_capturing.store(true, std::memory_order_release);
 }
 
 // A device that could not be opened (or reset) is tried again, so that a microphone plugged in
@@ -97,6 +98,7 @@ void CRecordThread::RetryOpenWaveIn()
 
 void CRecordThread::CloseWaveIn()
 {
+    m_capturing.store(false, std::memory_order_release);
     if (m_hWaveIn)
         waveInReset(m_hWaveIn); // returns every queued block
     if (m_pCaptureBlocks) {
@@ -138,7 +140,12 @@ void CRecordThread::RecordLoop()
     while (!IsStopRequested()) {
         if (!m_pCaptureBlocks)
             RetryOpenWaveIn();
-        if (m_nTalkFlag.load(std::memory_order_acquire) != 1 || !m_pCaptureBlocks) {
+        if (!m_pCaptureBlocks) {
+            Sleep(kTalkOffSleepMs);
+            continue;
+        }
+        if (m_nTalkFlag.load(std::memory_order_acquire) != 1) {
+            RecycleFinishedBlocks();
             Sleep(kTalkOffSleepMs);
             continue;
         }
@@ -154,6 +161,21 @@ void CRecordThread::RecordLoop()
         AddBuffer(m_hWaveIn, block, kHeaderSize);
         m_nCaptureBlock = (m_nCaptureBlock + 1) % kCaptureBlockCount;
         Sleep(kAfterBlockSleepMs);
+    }
+}
+
+// Audio captured while talk is off is private: each block that has finished is given back to the
+// device unread, so that the first packet after StartTalk carries live audio (a block finished
+// since the last talk-off pass, 20 ms at most), never audio held from long before.
+// At most one round of the blocks per pass, so an unpaced device cannot keep the loop here.
+void CRecordThread::RecycleFinishedBlocks()
+{
+    for (int32_t n = 0; n < kCaptureBlockCount; ++n) {
+        WAVEHDR *block = &m_pCaptureBlocks[m_nCaptureBlock];
+        if (!IsWaveHeaderDone(block))
+            return;
+        AddBuffer(m_hWaveIn, block, kHeaderSize);
+        m_nCaptureBlock = (m_nCaptureBlock + 1) % kCaptureBlockCount;
     }
 }
 

@@ -51,11 +51,14 @@ public:
     // For tests and diagnostics: read while the thread is at rest.
     platform::MMRESULT LastDeviceResult() const { return m_lastResult; }
     bool HasCaptureBlocks() const { return m_pCaptureBlocks != nullptr; }
+    // Whether the capture device is open and capturing into its blocks (any thread).
+    bool IsCapturing() const { return m_capturing.load(std::memory_order_acquire); }
     int32_t CaptureBlockIndex() const { return m_nCaptureBlock; }
 
 private:
     void AllocateCaptureBlocks();
     void RetryOpenWaveIn();
+    void RecycleFinishedBlocks();
     void CloseWaveIn();
     void EncodeBlock(const platform::WAVEHDR &block, int16_t *pcm, uint8_t *packet);
 
@@ -70,6 +73,7 @@ private:
     platform::CCriticalSection m_cs;
     VoiceCodecState m_encoder{};
     int64_t m_lastOpenAttempt = 0; // platform clock, for the retry every 2 s
+    std::atomic<bool> m_capturing{false}; // m_pCaptureBlocks set, for other threads to see
 };
 
 } // namespace orvo::talk

@@ -39,6 +39,7 @@ void ShutdownTalkService()
     ShutdownPlayService(); // it reads the incoming ring: gone first
     CRecordThread *thread = g_pRecordThread.exchange(nullptr, std::memory_order_acq_rel);
     delete thread; // stops the loop, closes the device, frees blocks and rings
+    orvo::platform::ReleaseWaveDeviceCaches(); // every device is closed now
 }
 
 } // namespace orvo::talk
@@ -104,6 +105,8 @@ ORVO_API int32_t Orvo_InputTalkData(const unsigned char *data, int32_t length)
             orvo::talk::CountRefusedPacket(); // a packet that can never be played
         return orvo::talk::kBadArgument;
     }
+    if (orvo::talk::RefuseUnplayablePacket(data, length))
+        return 0; // counted; checked before it is stored, so it takes no slot
     if (!thread->Incoming().Append(data, length)) // a full ring drops the packet
         orvo::talk::CountIncomingDropped();
     return 0;
@@ -121,6 +124,16 @@ ORVO_API int32_t Orvo_SelectAudioDevice(int32_t direction, const char *name)
     } catch (...) { // out of memory for the name
         return orvo::talk::kBadArgument;
     }
+}
+
+ORVO_API int32_t Orvo_IsAudioDeviceOpen(int32_t direction)
+{
+    CRecordThread *thread = RecordThread();
+    if (!thread || (direction != ORVO_AUDIO_CAPTURE && direction != ORVO_AUDIO_PLAYBACK))
+        return orvo::talk::kNotInitialised;
+    bool open = direction == ORVO_AUDIO_CAPTURE ? thread->IsCapturing()
+                                                : orvo::talk::PlaybackDeviceOpen();
+    return open ? 1 : 0;
 }
 
 } // extern "C"

@@ -2,6 +2,8 @@
 #ifndef ORVO_TALK_TALK_SERVICE_H
 #define ORVO_TALK_TALK_SERVICE_H
 
+#include <cstdint>
+
 namespace orvo::talk {
 
 class CRecordThread;
@@ -16,6 +18,14 @@ void ShutdownTalkService();
 
 // Stops the playback thread, closes its device and clears every counter (part of the teardown).
 void ShutdownPlayService();
+
+// While playback takes packets from the incoming ring: true for a packet that the playback thread
+// would refuse, counted here as received and rejected. Orvo_InputTalkData then stores nothing, so
+// that junk never takes a slot that a playable packet needs.
+bool RefuseUnplayablePacket(const uint8_t *packet, int32_t length);
+
+// Whether the playback thread runs with its device open.
+bool PlaybackDeviceOpen();
 
 } // namespace orvo::talk
 

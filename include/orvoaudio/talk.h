@@ -48,7 +48,10 @@ extern "C" {
  * capturing. Does nothing when the service already runs. Always 0. */
 ORVO_API int32_t Orvo_InitialAudioTalk(void);
 
-/* Talk on / off. -1 before the service runs, else 0. */
+/* Talk on / off. -1 before the service runs, else 0. Audio captured while talk is off is never
+ * sent: the first packet after Orvo_OpenTalk holds audio captured at most 40 ms before the call
+ * (the 20 ms block in progress, finished up to one 20 ms pass of the capture thread earlier).
+ * Packets that waited in the outgoing ring at Orvo_CloseTalk come first, oldest first. */
 ORVO_API int32_t Orvo_OpenTalk(void);
 ORVO_API int32_t Orvo_CloseTalk(void);
 
@@ -58,8 +61,8 @@ ORVO_API int32_t Orvo_CloseTalk(void);
 ORVO_API int32_t Orvo_GetAudioTalkData(unsigned char *buffer);
 
 /* Stores a copy of `length` bytes as one packet in the incoming ring (up to 14 packets wait there).
- * 0 when stored, and also when the service does not run, talk is off or the ring is full (the packet
- * is dropped). -1, nothing stored, when talk is on and `data` is null, `length` is negative or above
+ * 0 when stored, and also when the service does not run, talk is off, the ring is full, or playback
+ * runs and the packet fails its checks (see below; counted as rejected) (the packet is dropped). -1, nothing stored, when talk is on and `data` is null, `length` is negative or above
  * ORVO_TALK_IN_PACKET_MAX. */
 ORVO_API int32_t Orvo_InputTalkData(const unsigned char *data, int32_t length);
 
@@ -67,7 +70,10 @@ ORVO_API int32_t Orvo_InputTalkData(const unsigned char *data, int32_t length);
  * opened (call it before Orvo_InitialAudioTalk). Not needed: without it the system default is used.
  *   NULL or "default"   the system default device
  *   "wav:PATH"          a WAV file: capture reads PATH (8000 Hz, mono, 16-bit PCM) in real time and
- *                       captures silence after its end; playback writes PATH (header complete on close)
+ *                       captures silence after its end; playback writes PATH (header complete on close).
+ *                       A FIFO is opened without blocking: without a writer (capture, which waits
+ *                       0.2 s for its WAV header) or a reader (playback) it counts as a missing
+ *                       device; what a full FIFO cannot take is dropped
  *   any other name      an ALSA PCM name on Linux, e.g. "hw:1,0" or "plughw:CARD=USB,DEV=0"
  * Returns 0, or -1 (selection unchanged) for an unknown direction, an empty name, "wav:" without a
  * path or a name longer than 4096 bytes. An extension of this library. */
@@ -84,7 +90,9 @@ ORVO_API int32_t Orvo_SelectAudioDevice(int32_t direction, const char *name);
  * no longer fills up), checks each (talk header 0x80 0x06, a G.711 mu-law frame of 80, 160, 240 or
  * 320 samples with marker 0x0100, nothing after it), queues up to 25 frames and plays them on the
  * playback device (Orvo_SelectAudioDevice with ORVO_AUDIO_PLAYBACK). A packet that fails the checks
- * is counted and dropped; when 25 frames wait, the oldest is dropped for the newest. While fewer than
+ * is counted and dropped; while playback runs, Orvo_InputTalkData checks each packet before it
+ * stores it, so a refused one never takes a place in the incoming ring (a flood of junk cannot
+ * crowd out the real packets); when 25 frames wait, the oldest is dropped for the newest. While fewer than
  * 15 frames wait, every tenth frame played is a repeat, so the queue builds up to absorb jitter. */
 
 /* Starts playing. Creates the playback thread and opens the playback device on the first call.
@@ -112,6 +120,13 @@ typedef struct OrvoTalkStats {
 
 /* Fills `stats`. 0, or -1 (nothing written) when `stats` is null or the service does not run. */
 ORVO_API int32_t Orvo_GetAudioTalkStats(OrvoTalkStats *stats);
+
+/* ---- Device state. An extension of this library. */
+
+/* Whether the sound device of `direction` (ORVO_AUDIO_CAPTURE or ORVO_AUDIO_PLAYBACK) is open now:
+ * 1 open, 0 not open (capture: missing or refused, tried again every 2 seconds; playback: not
+ * started or refused), -1 before Orvo_InitialAudioTalk or for an unknown direction. */
+ORVO_API int32_t Orvo_IsAudioDeviceOpen(int32_t direction);
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -5,6 +5,7 @@
 // nothing is queued (the input of that time is dropped, and the overrun is recovered on the next
 // read), while an unpaced device (a file) loses nothing.
 #include "platform/alsa/alsa_devices.h"
+#include "platform/no_destructor.h"
 #include "platform/thread.h"
 
 #include <alsa/asoundlib.h>
@@ -33,6 +34,27 @@ void SilenceAlsa()
     std::call_once(once, [] { snd_lib_error_set_handler(QuietErrorHandler); });
 }
 
+// Our open PCMs, so that ALSA's global configuration is freed only while none uses it. Opening and
+// closing hold the lock too: freeing the configuration must not meet an open in progress.
+struct PcmCount {
+    std::mutex mutex;
+    int open = 0;
+};
+
+PcmCount &OpenPcms()
+{
+    static NoDestructor<PcmCount> count; // used at unload, during static destruction
+    return count.get();
+}
+
+void ClosePcm(snd_pcm_t *pcm)
+{
+    PcmCount &count = OpenPcms();
+    std::lock_guard<std::mutex> lock(count.mutex);
+    snd_pcm_close(pcm);
+    --count.open;
+}
+
 MMRESULT ResultOf(int error)
 {
     switch (-error) {
@@ -58,10 +80,15 @@ snd_pcm_t *OpenPcm(const std::string &name, snd_pcm_stream_t direction, const WA
     SilenceAlsa();
     snd_pcm_t *pcm = nullptr;
     const char *pcmName = name.empty() ? kDefaultPcm : name.c_str();
-    int error = snd_pcm_open(&pcm, pcmName, direction, SND_PCM_NONBLOCK);
-    if (error < 0) {
-        *result = ResultOf(error);
-        return nullptr;
+    {
+        PcmCount &count = OpenPcms();
+        std::lock_guard<std::mutex> lock(count.mutex);
+        int error = snd_pcm_open(&pcm, pcmName, direction, SND_PCM_NONBLOCK);
+        if (error < 0) {
+            *result = ResultOf(error);
+            return nullptr;
+        }
+        ++count.open;
     }
     snd_pcm_hw_params_t *hw = nullptr;
     unsigned rate = format.nSamplesPerSec;
@@ -83,7 +110,7 @@ snd_pcm_t *OpenPcm(const std::string &name, snd_pcm_stream_t direction, const WA
     if (hw)
         snd_pcm_hw_params_free(hw);
     if (!ok) {
-        snd_pcm_close(pcm);
+        ClosePcm(pcm);
         *result = WAVERR_BADFORMAT;
         return nullptr;
     }
@@ -105,7 +132,7 @@ public:
     ~AlsaCapture() override
     {
         Stop();
-        snd_pcm_close(m_pcm);
+        ClosePcm(m_pcm);
     }
     void Start(WaveInStream &stream) override
     {
@@ -169,7 +196,7 @@ public:
     ~AlsaPlayback() override
     {
         Stop();
-        snd_pcm_close(m_pcm);
+        ClosePcm(m_pcm);
     }
     void Start(WaveOutStream &stream) override
     {
@@ -232,6 +259,14 @@ private:
 };
 
 } // namespace
+
+void ReleaseAlsaCaches()
+{
+    PcmCount &count = OpenPcms();
+    std::lock_guard<std::mutex> lock(count.mutex);
+    if (count.open == 0)
+        snd_config_update_free_global();
+}
 
 std::unique_ptr<CaptureBackend> OpenAlsaCapture(const std::string &name, const WAVEFORMATEX &format,
                                                 MMRESULT *result)

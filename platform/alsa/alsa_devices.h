@@ -17,6 +17,10 @@ std::unique_ptr<CaptureBackend> OpenAlsaCapture(const std::string &name, const W
 std::unique_ptr<PlaybackBackend> OpenAlsaPlayback(const std::string &name,
                                                   const WAVEFORMATEX &format, MMRESULT *result);
 
+// Frees ALSA's global configuration (read at the first open) when none of our PCMs is open; the
+// next open reads it again.
+void ReleaseAlsaCaches();
+
 } // namespace orvo::platform
 
 #endif // ORVO_PLATFORM_ALSA_DEVICES_H

@@ -25,4 +25,6 @@ std::unique_ptr<PlaybackBackend> OpenPlaybackBackend(const std::string &name,
     return OpenAlsaPlayback(name, format, result);
 }
 
+void ReleaseWaveDeviceCaches() { ReleaseAlsaCaches(); }
+
 } // namespace orvo::platform

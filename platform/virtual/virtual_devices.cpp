@@ -298,4 +298,6 @@ std::unique_ptr<PlaybackBackend> OpenPlaybackBackend(const std::string &, const 
     return device;
 }
 
+void ReleaseWaveDeviceCaches() {} // the virtual devices keep nothing between opens
+
 } // namespace orvo::platform

@@ -22,4 +22,6 @@ std::unique_ptr<PlaybackBackend> OpenPlaybackBackend(const std::string &name,
     return OpenWinmmPlayback(name, format, result);
 }
 
+void ReleaseWaveDeviceCaches() {} // winmm keeps nothing of ours
+
 } // namespace orvo::platform

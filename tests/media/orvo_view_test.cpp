@@ -10,7 +10,16 @@
 #include <string>
 #include <vector>
 
+#include <signal.h>
+#include <spawn.h>
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+extern char **environ;
 
 #include "platform/display/pixel_colour.h"
 
@@ -146,6 +155,124 @@ TEST_F(OrvoViewTest, RefusesWhatItCannotShow)
     EXPECT_EQ(RunView("--size 16x16 2>/dev/null"), 1) << "no input";
     EXPECT_EQ(RunView("--size 64x64 '" + input + "' 2>/dev/null"), 2) << "less than one picture";
     EXPECT_EQ(RunView("--size 16x16 /nonexistent/file.yuv 2>/dev/null"), 2);
+}
+
+std::string ReadText(const std::string &path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST_F(OrvoViewTest, BytesAfterTheLastWholePictureAreReported)
+{
+    WriteFile(16, 16, {{kRed, kGreen}});
+    {
+        std::ofstream out(input, std::ios::binary | std::ios::app);
+        out << std::string(100, '\x10'); // a --size that does not fit, or a file cut short
+    }
+    const std::string log = snapshot + ".log";
+    ASSERT_EQ(RunView("--size 16x16 --fps 0 --snapshot '" + snapshot + "' '" + input + "' 2>'" + log + "'"), 0);
+    const std::string text = ReadText(log);
+    EXPECT_NE(text.find("not a whole number of 16x16 pictures"), std::string::npos) << text;
+    EXPECT_NE(text.find("the last 100 bytes are not shown"), std::string::npos) << text;
+    Image image;
+    EXPECT_TRUE(ReadSnapshot(&image)) << "the whole picture is still shown";
+    std::remove(log.c_str());
+
+    // A file that fits gets no warning.
+    WriteFile(16, 16, {{kRed, kGreen}, {kGreen, kRed}});
+    ASSERT_EQ(RunView("--size 16x16 --fps 0 '" + input + "' 2>'" + log + "'"), 0);
+    EXPECT_EQ(ReadText(log), "");
+    std::remove(log.c_str());
+}
+
+TEST_F(OrvoViewTest, RateOutsideItsRangeIsRefused)
+{
+    WriteFile(16, 16, {{kRed, kRed}});
+    struct Case {
+        const char *fps;
+        int status;
+    };
+    // 1e-300 once overflowed the picture time (undefined behaviour), 1e-6 slept for days.
+    const Case cases[] = {{"1e-300", 1}, {"1e-6", 1},  {"0.001", 1}, {"-1", 1}, {"1001", 1},
+                          {"nan", 1},    {"inf", 1},   {"0", 0},     {"0.01", 0}, {"1000", 0}};
+    for (const Case &c : cases) {
+        EXPECT_EQ(RunView(std::string("--size 16x16 --fps ") + c.fps + " '" + input + "' 2>/dev/null"), c.status)
+            << "--fps " << c.fps;
+    }
+}
+
+// Whether the process has a handler for SIGTERM (SDL installs one that turns it into a quit event).
+bool CatchesSigterm(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.compare(0, 7, "SigCgt:") == 0) {
+            const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+            return (mask >> (SIGTERM - 1) & 1) != 0;
+        }
+    }
+    return false;
+}
+
+TEST_F(OrvoViewTest, SlowRateStillEndsOnSigterm)
+{
+    WriteFile(16, 16, {{kRed, kRed}, {kGreen, kGreen}, {kBlue, kBlue}}); // 100 s per picture
+    setenv("SDL_VIDEODRIVER", "dummy", 0);
+    setenv("SDL_RENDER_DRIVER", "software", 1);
+    std::vector<std::string> args = {ORVO_VIEW_PATH, "--size", "16x16", "--fps", "0.01", input};
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    // Bounded waits that only guard against a hang; the assertions are about how it ended.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!CatchesSigterm(pid) && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(CatchesSigterm(pid));
+    kill(pid, SIGTERM);
+    int status = 0;
+    pid_t done = 0;
+    while ((done = waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (done == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        FAIL() << "orvo-view ignored SIGTERM";
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST_F(OrvoViewTest, SnapshotThatCannotBeWrittenHasItsOwnStatus)
+{
+    WriteFile(16, 16, {{kRed, kRed}});
+    EXPECT_EQ(RunView("--size 16x16 --fps 0 --snapshot /nonexistent/dir/x.ppm '" + input + "' 2>/dev/null"), 4);
+    EXPECT_EQ(RunView("--size 16x16 --fps 0 --snapshot /dev/full '" + input + "' 2>/dev/null"), 4);
+}
+
+TEST_F(OrvoViewTest, NoDisplayIsAnErrorUnlessAHeadlessDriverIsAskedFor)
+{
+    WriteFile(16, 16, {{kRed, kRed}});
+    const std::string log = snapshot + ".log";
+    const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER XDG_RUNTIME_DIR=/nonexistent '" +
+                                std::string(ORVO_VIEW_PATH) + "' --size 16x16 --fps 0 '" + input +
+                                "' >/dev/null 2>'" + log + "'";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    EXPECT_NE(ReadText(log).find("no display"), std::string::npos) << ReadText(log);
+    std::remove(log.c_str());
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include "orvoaudio/talk.h"
 #include "platform/virtual/virtual_platform.h"
+#include "talk/record_thread.h"
 #include "talk/talk_service.h"
 #include "tests/talk/play_test_support.h"
 
@@ -149,6 +150,55 @@ TEST_F(PlayApiTest, BadPacketsAreCountedAndNeverPlayed)
     EXPECT_EQ(s.packets_rejected, bad.size() + 1);
     EXPECT_EQ(s.packets_received, bad.size() + 1 + static_cast<size_t>(goodId - 1));
     ExpectCountersAddUp(s);
+}
+
+// Junk arrives far faster than the playback thread's 20 ms passes take packets out of the incoming
+// ring. Checked before it is stored, it never takes one of the 14 places, and no good packet is lost.
+TEST_F(PlayApiTest, JunkFloodBetweenGoodPacketsLosesNoGoodPacket)
+{
+    StartService(true);
+    constexpr int kPackets = 40;
+    constexpr int kJunkPerPacket = 40; // 2000 junk datagrams a second
+    constexpr size_t kJunkKinds = 5;
+    std::vector<uint8_t> good = TalkPacketFor(FramePayload(1));
+    std::vector<uint8_t> wrongHeader = good;
+    wrongHeader[0] = 0x81;
+    const std::vector<uint8_t> junk[kJunkKinds] = {
+        std::vector<uint8_t>(1024, 0xAA), std::vector<uint8_t>(7, 0x80), wrongHeader,
+        TalkPacketFor(FramePayload(3, 100)), std::vector<uint8_t>{}};
+    uint32_t junkSent = 0;
+    for (int id = 1; id <= kPackets; ++id) {
+        for (int j = 0; j < kJunkPerPacket / 2; ++j, ++junkSent)
+            ASSERT_EQ(Input(junk[junkSent % kJunkKinds]), 0);
+        ASSERT_EQ(Input(TalkPacketFor(FramePayload(id))), 0);
+        for (int j = 0; j < kJunkPerPacket / 2; ++j, ++junkSent)
+            ASSERT_EQ(Input(junk[junkSent % kJunkKinds]), 0);
+        ASSERT_TRUE(virt::Advance(kPacketMs));
+    }
+    ASSERT_TRUE(virt::Advance(100 * kPacketMs));
+    EXPECT_EQ(PlayedFrameIds(), StretchedOrder(1, kPackets));
+    OrvoTalkStats s = Stats();
+    EXPECT_EQ(s.packets_dropped_in, 0u);
+    EXPECT_EQ(s.packets_rejected, junkSent);
+    EXPECT_EQ(s.frames_played, static_cast<uint32_t>(kPackets));
+    ExpectCountersAddUp(s);
+}
+
+// Without playback nothing is checked: every packet is stored as it came, as before.
+TEST_F(PlayApiTest, WithoutPlaybackEveryPacketIsStoredUnchecked)
+{
+    StartService(false);
+    const std::vector<uint8_t> junk(100, 0xAA);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(Input(junk), 0);
+    EXPECT_EQ(RecordThread()->Incoming().Count(), 3);
+    EXPECT_EQ(Stats().packets_rejected, 0u);
+    // After Orvo_StopAudioPlay the same holds again.
+    ASSERT_EQ(Orvo_StartAudioPlay(), 0);
+    ASSERT_EQ(Orvo_StopAudioPlay(), 0);
+    const int32_t before = RecordThread()->Incoming().Count();
+    ASSERT_EQ(Input(junk), 0);
+    EXPECT_EQ(RecordThread()->Incoming().Count(), before + 1);
 }
 
 TEST_F(PlayApiTest, QueueNeverExceedsTwentyFiveAndDropsTheOldest)

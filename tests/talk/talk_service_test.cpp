@@ -18,6 +18,10 @@ using Packet = std::vector<uint8_t>;
 
 constexpr int64_t kSamplesPerMs = virt::kSamplesPerMillisecond;
 constexpr int64_t kBlockSamples = 160;
+constexpr int64_t kBlockMs = kBlockSamples / kSamplesPerMs;
+// The oldest audio a packet after Orvo_OpenTalk may hold, in ms before the call: a block that
+// finished just after the loop's last talk-off pass (20 ms) began one block (20 ms) earlier.
+constexpr int64_t kMostBeforeOpenMs = kTalkOffSleepMs + kBlockMs;
 constexpr uint64_t kIndexedSamples = 8000 * 40; // 40 s of source
 
 const SourceIndex &Index()
@@ -164,20 +168,23 @@ TEST_F(TalkServiceTest, PacketsCarryTheMuLawOfTheCapturedBlocks)
     EXPECT_EQ(StartsOf(packets), Consecutive(0, 14));
 }
 
-TEST_F(TalkServiceTest, FirstTenPacketsAfterALateOpenTalkAreTheAudioAfterInit)
+// This case once expected the ten blocks captured in the 200 ms after init to come first, however
+// long ago that was. Audio captured while talk is off is private now: the blocks finished before
+// Orvo_OpenTalk are re-queued unread, so the first packet is the audio from the moment talk went on.
+TEST_F(TalkServiceTest, FirstPacketAfterALateOpenTalkIsLiveAudioNotTheAudioAfterInit)
 {
     Init();
     Advance(5000);
+    const int64_t openAt = virt::Now();
     ASSERT_EQ(Orvo_OpenTalk(), 0);
     Advance(200);
     std::vector<int64_t> starts = StartsOf(Drain());
-    ASSERT_GE(starts.size(), 11u);
-    std::vector<int64_t> firstTen(starts.begin(), starts.begin() + 10);
-    EXPECT_EQ(firstTen, Consecutive(0, 10)); // the 200 ms right after init, however old
-    // Then live audio: block 0 went back to the device at the first pass with talk on (5020 ms).
-    EXPECT_EQ(starts[10], 5020 * kSamplesPerMs);
-    for (size_t i = 11; i < starts.size(); ++i)
+    ASSERT_GE(starts.size(), 10u);
+    // The block that completes first after the switch holds the 20 ms from openAt on.
+    EXPECT_EQ(starts[0], openAt * kSamplesPerMs);
+    for (size_t i = 1; i < starts.size(); ++i)
         EXPECT_EQ(starts[i], starts[i - 1] + kBlockSamples);
+    EXPECT_EQ(virt::GetCaptureStats().samplesDropped, 0u) << "the device never ran out of blocks";
 }
 
 TEST_F(TalkServiceTest, RingFillsAfterFourteenAndKeepsTheOldest)
@@ -217,7 +224,10 @@ TEST_F(TalkServiceTest, RingIndicesWrapAfterFifteenPackets)
     EXPECT_EQ(ring.WriteIndex(), 0);
 }
 
-TEST_F(TalkServiceTest, StopAndStartKeepThe200msAfterTheStop)
+// This case once expected the 200 ms captured right after Orvo_CloseTalk to be sent first at the
+// next Orvo_OpenTalk, seconds later. That audio is private now: nothing captured while talk was off
+// is sent, the first packet after the next open is live audio.
+TEST_F(TalkServiceTest, StopAndStartSendNothingCapturedWhileTalkWasOff)
 {
     Init();
     ASSERT_EQ(Orvo_OpenTalk(), 0);
@@ -227,20 +237,19 @@ TEST_F(TalkServiceTest, StopAndStartKeepThe200msAfterTheStop)
     std::vector<int64_t> more = StartsOf(Drain());
     before.insert(before.end(), more.begin(), more.end());
     ASSERT_FALSE(before.empty());
-    const int64_t stopAt = virt::Now();
     ASSERT_EQ(Orvo_CloseTalk(), 0);
     Advance(3000);
+    const int64_t openAt = virt::Now();
     ASSERT_EQ(Orvo_OpenTalk(), 0);
     Advance(300);
     std::vector<int64_t> after = StartsOf(Drain());
-    ASSERT_GE(after.size(), 11u);
-    // Ten blocks continue exactly where the packets before the stop ended...
-    std::vector<int64_t> firstTen(after.begin(), after.begin() + 10);
-    EXPECT_EQ(firstTen, Consecutive(before.back() + kBlockSamples, 10));
-    // ...they hold the audio of the 200 ms after the stop...
-    EXPECT_LE(firstTen.back() + kBlockSamples, (stopAt + 200) * kSamplesPerMs);
-    // ...then live audio follows.
-    EXPECT_GE(after[10], (stopAt + 3000) * kSamplesPerMs);
+    ASSERT_GE(after.size(), 10u);
+    // At most one block and one talk-off pass before the switch, never the time after the stop...
+    EXPECT_GE(after[0], (openAt - kMostBeforeOpenMs) * kSamplesPerMs);
+    EXPECT_LE(after[0], openAt * kSamplesPerMs);
+    // ...and from there on consecutive live audio.
+    for (size_t i = 1; i < after.size(); ++i)
+        EXPECT_EQ(after[i], after[i - 1] + kBlockSamples);
 }
 
 TEST_F(TalkServiceTest, PacketsLeftAtCloseComeFirstAfterTheNextOpen)
@@ -259,6 +268,26 @@ TEST_F(TalkServiceTest, PacketsLeftAtCloseComeFirstAfterTheNextOpen)
     ASSERT_EQ(Orvo_OpenTalk(), 0);
     std::vector<int64_t> starts = StartsOf(Drain()); // before the loop has run again
     EXPECT_EQ(starts, Consecutive(kBlockSamples, left));
+}
+
+TEST_F(TalkServiceTest, PacketsLeftAtCloseComeFirstThenLiveAudio)
+{
+    Init();
+    ASSERT_EQ(Orvo_OpenTalk(), 0);
+    Advance(100);
+    const int32_t left = RecordThread()->Outgoing().Count();
+    ASSERT_GT(left, 2);
+    ASSERT_EQ(Orvo_CloseTalk(), 0);
+    Advance(2000);
+    const int64_t openAt = virt::Now();
+    ASSERT_EQ(Orvo_OpenTalk(), 0);
+    Advance(100);
+    std::vector<int64_t> starts = StartsOf(Drain());
+    ASSERT_GT(starts.size(), static_cast<size_t>(left));
+    // Captured while talk was on: kept and handed out first, oldest first.
+    EXPECT_EQ(std::vector<int64_t>(starts.begin(), starts.begin() + left), Consecutive(0, left));
+    // Then nothing of the two seconds with talk off.
+    EXPECT_GE(starts[left], (openAt - kMostBeforeOpenMs) * kSamplesPerMs);
 }
 
 TEST_F(TalkServiceTest, InputKeepsFourteenPacketsAndRefusesBadArguments)
@@ -329,6 +358,24 @@ TEST_F(TalkServiceTest, MissingDeviceIsRetriedEveryTwoSeconds)
     std::vector<int64_t> starts = StartsOf(Drain());
     ASSERT_GE(starts.size(), 10u);
     EXPECT_EQ(std::vector<int64_t>(starts.begin(), starts.begin() + 10), Consecutive(0, 10));
+}
+
+TEST_F(TalkServiceTest, DeviceStateTellsWhetherTheCaptureDeviceOpened)
+{
+    EXPECT_EQ(Orvo_IsAudioDeviceOpen(ORVO_AUDIO_CAPTURE), -1); // no service yet
+    virt::SetCaptureAvailable(false);
+    Init();
+    EXPECT_EQ(Orvo_IsAudioDeviceOpen(ORVO_AUDIO_CAPTURE), 0);
+    EXPECT_EQ(Orvo_IsAudioDeviceOpen(ORVO_AUDIO_PLAYBACK), 0); // not started
+    EXPECT_EQ(Orvo_IsAudioDeviceOpen(2), -1);
+    EXPECT_EQ(Orvo_IsAudioDeviceOpen(-1), -1);
+    virt::SetCaptureAvailable(true);
+    Advance(2000); // the next retry opens it
+    EXPECT_EQ(Orvo_IsAudioDeviceOpen(ORVO_AUDIO_CAPTURE), 1);
+    ASSERT_EQ(Orvo_StartAudioPlay(), 0);
+    EXPECT_EQ(Orvo_IsAudioDeviceOpen(ORVO_AUDIO_PLAYBACK), 1);
+    ShutdownTalkService();
+    EXPECT_EQ(Orvo_IsAudioDeviceOpen(ORVO_AUDIO_CAPTURE), -1);
 }
 
 TEST_F(TalkServiceTest, DeviceThatFailsToResetIsReopened)

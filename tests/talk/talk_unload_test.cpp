@@ -4,15 +4,31 @@
 
 #include <dirent.h>
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <future>
 #include <string>
 #include <thread>
 #include <unistd.h>
 #include <vector>
+
+#include "orvo_tool/file_io.h"
+#include "orvo_tool/wav_file.h"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ORVO_SANITIZER_ALLOCATOR 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define ORVO_SANITIZER_ALLOCATOR 1
+#endif
+#endif
+#if defined(ORVO_SANITIZER_ALLOCATOR)
+#include <sanitizer/allocator_interface.h>
+#endif
 
 namespace {
 
@@ -39,23 +55,10 @@ int ServiceThreads()
 std::string WriteWav()
 {
     std::string path = ::testing::TempDir() + "orvo_unload_" + std::to_string(getpid()) + ".wav";
-    std::vector<int16_t> samples(8000, 1000);
-    std::ofstream out(path, std::ios::binary);
-    auto put = [&](uint32_t v, int n) { out.write(reinterpret_cast<const char *>(&v), n); };
-    uint32_t bytes = static_cast<uint32_t>(samples.size() * 2);
-    out.write("RIFF", 4);
-    put(36 + bytes, 4);
-    out.write("WAVEfmt ", 8);
-    put(16, 4);
-    put(1, 2);
-    put(1, 2);
-    put(8000, 4);
-    put(16000, 4);
-    put(2, 2);
-    put(16, 2);
-    out.write("data", 4);
-    put(bytes, 4);
-    out.write(reinterpret_cast<const char *>(samples.data()), bytes);
+    std::string error;
+    EXPECT_TRUE(orvo::tool::WriteFileAtomically(path, orvo::tool::SerializeVoiceWav(std::vector<int16_t>(8000, 1000)),
+                                                &error))
+        << error;
     return path;
 }
 
@@ -84,6 +87,96 @@ TEST(TalkUnload, UnloadingStopsEveryThreadOfTheService)
     ASSERT_EQ(dlclose(library), 0);
     EXPECT_EQ(ServiceThreads(), 0); // both gone before the code was unmapped
     std::remove(wav.c_str());
+}
+
+// Memory the process holds, in kB. Under a sanitizer freed blocks wait in its quarantine and stay
+// resident, so there its count of allocated bytes is used instead.
+long HeldKilobytes()
+{
+#if defined(ORVO_SANITIZER_ALLOCATOR)
+    return static_cast<long>(__sanitizer_get_current_allocated_bytes() / 1024);
+#else
+    long pages = 0, resident = 0;
+    std::ifstream("/proc/self/statm") >> pages >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+#endif
+}
+
+// Each load that tried the default ALSA device used to leave ALSA's global configuration behind
+// (about 100 kB); the teardown frees it once the last PCM is closed.
+TEST(TalkUnload, RepeatedLoadsTryingTheDefaultDeviceDoNotGrowMemory)
+{
+    constexpr int kWarmUp = 10;
+    constexpr int kCycles = 100;
+    constexpr long kMostGrowthKb = 2048; // the leak grew by 10 MB over these cycles
+    auto cycle = [] {
+        void *library = dlopen(ORVO_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        if (!library)
+            return false;
+        using NoArgs = int32_t (*)();
+        auto initial = reinterpret_cast<NoArgs>(dlsym(library, "Orvo_InitialAudioTalk"));
+        bool ok = initial && initial() == 0; // the default capture device, open or not
+        return dlclose(library) == 0 && ok;
+    };
+    for (int i = 0; i < kWarmUp; ++i)
+        ASSERT_TRUE(cycle()) << dlerror();
+    const long before = HeldKilobytes();
+    for (int i = 0; i < kCycles; ++i)
+        ASSERT_TRUE(cycle()) << dlerror();
+    EXPECT_LT(HeldKilobytes() - before, kMostGrowthKb);
+    EXPECT_EQ(ServiceThreads(), 0);
+}
+
+// FIFOs as wav: devices that nobody opens at the other end: no host call and no teardown waits for
+// them. The future only guards against a hang; what is asserted is what the calls report.
+TEST(TalkUnload, FifoDevicesThatNobodyOpensBlockNoCallAndNoTeardown)
+{
+    std::string fifo = ::testing::TempDir() + "orvo_unload_fifo_" + std::to_string(getpid());
+    std::remove(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    struct Seen {
+        int32_t select = -1, initial = -1, open = -1, play = 0, captureOpen = -2;
+        int threadsAfterUnload = -1;
+        bool unloaded = false;
+    };
+    auto run = std::async(std::launch::async, [&fifo] {
+        Seen seen;
+        void *library = dlopen(ORVO_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        if (!library)
+            return seen;
+        using Select = int32_t (*)(int32_t, const char *);
+        using NoArgs = int32_t (*)();
+        using OneArg = int32_t (*)(int32_t);
+        auto select = reinterpret_cast<Select>(dlsym(library, "Orvo_SelectAudioDevice"));
+        auto initial = reinterpret_cast<NoArgs>(dlsym(library, "Orvo_InitialAudioTalk"));
+        auto open = reinterpret_cast<NoArgs>(dlsym(library, "Orvo_OpenTalk"));
+        auto play = reinterpret_cast<NoArgs>(dlsym(library, "Orvo_StartAudioPlay"));
+        auto deviceOpen = reinterpret_cast<OneArg>(dlsym(library, "Orvo_IsAudioDeviceOpen"));
+        if (!select || !initial || !open || !play || !deviceOpen)
+            return seen;
+        std::string name = "wav:" + fifo;
+        seen.select = select(0, name.c_str()) | select(1, name.c_str());
+        seen.initial = initial();
+        seen.open = open();
+        seen.play = play();
+        seen.captureOpen = deviceOpen(0);
+        seen.unloaded = dlclose(library) == 0;
+        seen.threadsAfterUnload = ServiceThreads();
+        return seen;
+    });
+    if (run.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        std::fprintf(stderr, "a call or the teardown blocked on the FIFO\n");
+        std::_Exit(1); // the blocked thread cannot be joined
+    }
+    Seen seen = run.get();
+    EXPECT_EQ(seen.select, 0);
+    EXPECT_EQ(seen.initial, 0);
+    EXPECT_EQ(seen.open, 0);
+    EXPECT_EQ(seen.play, -1) << "no reader: the playback device is missing";
+    EXPECT_EQ(seen.captureOpen, 0) << "no writer: the capture device is missing";
+    EXPECT_TRUE(seen.unloaded);
+    EXPECT_EQ(seen.threadsAfterUnload, 0);
+    std::remove(fifo.c_str());
 }
 
 } // namespace

@@ -20,7 +20,7 @@ namespace {
 enum ExitCode : int {
     kExitOk = 0,
     kExitUsage = 1,  // bad command line
-    kExitDevice = 2, // the device name was refused
+    kExitDevice = 2, // the device name was refused, or no capture device opened
     kExitIo = 3,     // the output cannot be written
 };
 
@@ -35,17 +35,19 @@ const char kUsage[] =
     "\n"
     "Captures from a sound device through the talk service for S seconds (default 5), decodes\n"
     "every 166-byte talk packet (G.711 mu-law, 20 ms) and writes the audio to OUT.wav\n"
-    "(8000 Hz, mono, 16-bit). The first ten packets hold the 200 ms captured right after the\n"
-    "service started.\n"
+    "(8000 Hz, mono, 16-bit). The audio starts when talk is switched on: nothing captured\n"
+    "before is sent.\n"
     "\n"
     "  --device NAME   default (the system's), an ALSA PCM name such as hw:1,0, or wav:PATH to\n"
     "                  read an 8000 Hz mono 16-bit WAV file in real time\n"
     "  --packets FILE  also write the packets, one after another, as they were handed out\n"
     "\n"
     "A status line per second: seconds, packets in that second, packets in all, packets that did\n"
-    "not decode. A missing device gives no packets (the service retries it every 2 s).\n"
+    "not decode. A missing device is tried again every 2 s; if none opened during the whole run\n"
+    "nothing is written and the status is 2.\n"
     "\n"
-    "exit status: 0 success, 1 usage error, 2 device name refused, 3 output cannot be written\n";
+    "exit status: 0 success, 1 usage error, 2 device name refused or no capture device opened,\n"
+    "3 output cannot be written\n";
 
 int Usage(const std::string &message)
 {
@@ -81,6 +83,11 @@ int Run(int argc, char **argv)
         std::fprintf(stderr, "orvo-capture: the talk service did not start\n");
         return kExitDevice;
     }
+    const std::string deviceName = parsed.Has("device") ? parsed.Get("device") : "default";
+    bool deviceOpened = Orvo_IsAudioDeviceOpen(ORVO_AUDIO_CAPTURE) == 1;
+    if (!deviceOpened)
+        std::fprintf(stderr, "orvo-capture: the capture device '%s' did not open; trying again every 2 s\n",
+                     deviceName.c_str());
     VoiceCodecState decoder;
     HI_VOICE_DecReset(&decoder, VOICE_G711_U);
     std::vector<int16_t> audio;
@@ -118,11 +125,17 @@ int Run(int argc, char **argv)
             thisSecond = 0;
             nextStatus += std::chrono::seconds(1);
         }
+        deviceOpened = deviceOpened || Orvo_IsAudioDeviceOpen(ORVO_AUDIO_CAPTURE) == 1;
         if (now >= end)
             break;
         std::this_thread::sleep_for(kPollInterval);
     }
     Orvo_CloseTalk();
+    if (!deviceOpened && total == 0) {
+        std::fprintf(stderr, "orvo-capture: no capture device opened ('%s'); nothing written\n",
+                     deviceName.c_str());
+        return kExitDevice;
+    }
 
     if (!WriteFileAtomically(parsed.positional[0], SerializeVoiceWav(audio), &error)) {
         std::fprintf(stderr, "orvo-capture: %s\n", error.c_str());

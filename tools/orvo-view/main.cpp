@@ -9,6 +9,9 @@
 // Headless: SDL_VIDEODRIVER=dummy (or offscreen) with SDL_RENDER_DRIVER=software.
 #include <SDL.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -28,9 +31,15 @@ using orvo::media::CDirectXDraw;
 constexpr int kExitUsage = 1;
 constexpr int kExitInput = 2;
 constexpr int kExitDisplay = 3;
+constexpr int kExitSnapshot = 4; // the snapshot file cannot be written
 constexpr uint32_t kMaxSide = 16384;
 constexpr double kDefaultFps = 25.0;
+constexpr double kMinFps = 0.01;   // one picture per 100 s
+constexpr double kMaxFps = 1000.0;
 constexpr uint32_t kMillisecondsPerSecond = 1000;
+// Waiting for the next picture is done in slices this long, so that a close or SIGTERM (SDL turns
+// it into a quit event) is seen at once even at a slow rate.
+constexpr uint32_t kWaitSliceMs = 20;
 
 struct Options {
     uint32_t width = 0;
@@ -51,11 +60,16 @@ void Usage(std::FILE *out)
                  "                 [--snapshot out.ppm] input.yuv\n"
                  "Shows a raw I420 file (W x H luma, then W/2 x H/2 U and V per picture).\n"
                  "  --size WxH       picture size; both even\n"
-                 "  --fps N          pictures per second (default 25; 0 = as fast as possible)\n"
+                 "  --fps N          pictures per second, 0.01 to 1000 (default 25; 0 = as fast as\n"
+                 "                   possible)\n"
                  "  --stretch        scale to the window instead of centring at the own size\n"
                  "  --window WxH     window size (default: the picture size)\n"
                  "  --loop           start again after the last picture until the window closes\n"
-                 "  --snapshot FILE  after the last picture, write the window's pixels as PPM\n");
+                 "  --snapshot FILE  after the last picture, write the window's pixels as PPM\n"
+                 "A file whose size is not a whole number of pictures is shown with a warning; the\n"
+                 "bytes after the last whole picture are not shown. Without a display (SDL falls back\n"
+                 "to its offscreen driver) it stops, unless SDL_VIDEODRIVER asks for that driver.\n"
+                 "exit status: 0 success, 1 usage, 2 input file, 3 display, 4 snapshot not written\n");
 }
 
 bool ParseSize(const char *text, uint32_t *width, uint32_t *height)
@@ -95,7 +109,8 @@ bool ParseOptions(int argc, char **argv, Options *options)
         } else if (arg == "--fps" && hasValue) {
             char *end = nullptr;
             options->fps = std::strtod(argv[++i], &end);
-            if (end == argv[i] || *end != '\0' || !(options->fps >= 0.0)) {
+            const bool inRange = options->fps == 0.0 || (options->fps >= kMinFps && options->fps <= kMaxFps);
+            if (end == argv[i] || *end != '\0' || !inRange) {
                 std::fprintf(stderr, "orvo-view: bad --fps '%s'\n", argv[i]);
                 return false;
             }
@@ -151,16 +166,32 @@ void ConvertToRgb565(const uint8_t *luma, const uint8_t *u, const uint8_t *v, ui
     }
 }
 
-bool WriteSnapshot(SDL_Window *window, const std::string &path)
+bool QuitRequested();
+
+// Whether `path` can be written, tried before the first picture so that a bad path is refused at
+// once; the file is left as it was (created and removed again when it did not exist).
+bool CanWriteSnapshot(const std::string &path)
+{
+    struct stat info {};
+    const bool existed = stat(path.c_str(), &info) == 0;
+    const bool ok = static_cast<bool>(std::ofstream(path, std::ios::binary | std::ios::app));
+    if (ok && !existed) {
+        std::remove(path.c_str());
+    }
+    return ok;
+}
+
+// Writes the window's pixels to `path` as PPM. Returns 0 or the exit status.
+int WriteSnapshot(SDL_Window *window, const std::string &path)
 {
     std::vector<uint32_t> pixels;
     uint32_t width = 0;
     uint32_t height = 0;
     if (!orvo::platform::SdlDisplayDriver::ReadWindowPixels(window, &pixels, &width, &height)) {
         std::fprintf(stderr, "orvo-view: cannot read the window back: %s\n", SDL_GetError());
-        return false;
+        return kExitDisplay;
     }
-    std::ofstream out(path, std::ios::binary);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << "P6\n" << width << " " << height << "\n255\n";
     std::vector<char> row(static_cast<size_t>(width) * 3);
     for (uint32_t y = 0; y < height; ++y) {
@@ -172,11 +203,34 @@ bool WriteSnapshot(SDL_Window *window, const std::string &path)
         }
         out.write(row.data(), static_cast<std::streamsize>(row.size()));
     }
+    out.close();
     if (!out) {
         std::fprintf(stderr, "orvo-view: cannot write '%s'\n", path.c_str());
-        return false;
+        return kExitSnapshot;
+    }
+    return 0;
+}
+
+// Waits until `due` (SDL ticks) in short slices; false when a quit was asked for meanwhile.
+bool WaitUntil(uint64_t due)
+{
+    for (uint64_t now = SDL_GetTicks64(); now < due; now = SDL_GetTicks64()) {
+        if (QuitRequested())
+            return false;
+        SDL_Delay(static_cast<uint32_t>(std::min<uint64_t>(due - now, kWaitSliceMs)));
     }
     return true;
+}
+
+// Warns when the input is not a whole number of pictures (a --size that does not match the file,
+// or a file cut short): what follows the last whole picture is never shown.
+void WarnAboutLeftover(const std::string &path, uint64_t leftover, uint64_t pictureBytes, const Options &options)
+{
+    std::fprintf(stderr,
+                 "orvo-view: warning: '%s' is not a whole number of %ux%u pictures (%llu bytes each): "
+                 "the last %llu bytes are not shown; is --size right?\n",
+                 path.c_str(), options.width, options.height, static_cast<unsigned long long>(pictureBytes),
+                 static_cast<unsigned long long>(leftover));
 }
 
 bool QuitRequested()
@@ -202,10 +256,24 @@ int Run(const Options &options)
     const size_t chromaBytes = lumaBytes / 4;
     const size_t pictureBytes = lumaBytes + 2 * chromaBytes;
     std::vector<uint8_t> picture(pictureBytes);
+    bool leftoverReported = false;
+    struct stat info {};
+    if (stat(options.input.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+        static_cast<uint64_t>(info.st_size) % pictureBytes != 0 &&
+        static_cast<uint64_t>(info.st_size) > pictureBytes) {
+        WarnAboutLeftover(options.input, static_cast<uint64_t>(info.st_size) % pictureBytes, pictureBytes, options);
+        leftoverReported = true;
+    }
     if (!input.read(reinterpret_cast<char *>(picture.data()), static_cast<std::streamsize>(pictureBytes))) {
         std::fprintf(stderr, "orvo-view: '%s' holds less than one %ux%u picture\n",
                      options.input.c_str(), options.width, options.height);
         return kExitInput;
+    }
+
+    if (!options.snapshot.empty() && !CanWriteSnapshot(options.snapshot)) {
+        std::fprintf(stderr, "orvo-view: cannot write the snapshot '%s': %s\n", options.snapshot.c_str(),
+                     std::strerror(errno));
+        return kExitSnapshot;
     }
 
     SDL_Window *window = SDL_CreateWindow("orvo-view", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
@@ -244,6 +312,11 @@ int Run(const Options &options)
                 ++shown;
                 if (!input.read(reinterpret_cast<char *>(picture.data()),
                                 static_cast<std::streamsize>(pictureBytes))) {
+                    if (input.gcount() > 0 && !leftoverReported) {
+                        WarnAboutLeftover(options.input, static_cast<uint64_t>(input.gcount()), pictureBytes,
+                                          options);
+                        leftoverReported = true;
+                    }
                     if (!options.loop) {
                         more = false;
                         break;
@@ -253,17 +326,17 @@ int Run(const Options &options)
                     input.read(reinterpret_cast<char *>(picture.data()),
                                static_cast<std::streamsize>(pictureBytes));
                 }
+                // frameMs is at most 100 s (kMinFps), so the product stays far inside 64 bits.
                 const uint64_t due = start + static_cast<uint64_t>(frameMs * static_cast<double>(shown));
-                const uint64_t now = SDL_GetTicks64();
-                if (due > now) {
-                    SDL_Delay(static_cast<uint32_t>(due - now));
+                if (!WaitUntil(due)) {
+                    break;
                 }
             }
             std::printf("orvo-view: %llu picture(s) of %ux%u shown as %s\n",
                         static_cast<unsigned long long>(shown), options.width, options.height,
                         kind == orvo::media::DRAW_FORMAT_UYVY ? "UYVY" : "RGB565");
-            if (!options.snapshot.empty() && !WriteSnapshot(window, options.snapshot)) {
-                result = kExitInput;
+            if (!options.snapshot.empty()) {
+                result = WriteSnapshot(window, options.snapshot);
             }
         }
     }
@@ -281,7 +354,20 @@ int main(int argc, char **argv)
         return kExitUsage;
     }
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-        std::fprintf(stderr, "orvo-view: SDL video: %s\n", SDL_GetError());
+        std::fprintf(stderr, "orvo-view: no display: %s\n", SDL_GetError());
+        return kExitDisplay;
+    }
+    // Without a display SDL falls back to a driver that shows nothing; that is only wanted when
+    // asked for (headless runs set SDL_VIDEODRIVER).
+    const char *driver = SDL_GetCurrentVideoDriver();
+    const char *asked = std::getenv("SDL_VIDEODRIVER");
+    if (driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0) &&
+        (!asked || std::strcmp(asked, driver) != 0)) {
+        std::fprintf(stderr,
+                     "orvo-view: no display found (SDL could only offer its '%s' driver); set DISPLAY, or "
+                     "SDL_VIDEODRIVER=%s to run without one\n",
+                     driver, driver);
+        SDL_Quit();
         return kExitDisplay;
     }
     const int result = Run(options);
