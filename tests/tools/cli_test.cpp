@@ -1,7 +1,9 @@
 // Runs the orvo-voice binary as a user would and checks its messages, exit codes and files.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -42,6 +44,13 @@ protected:
         const std::string command = std::string("'") + ORVO_VOICE_TOOL + "' " + args + " >'" + out + "' 2>'" + err + "'";
         const int status = std::system(command.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
+    }
+
+    // Runs a shell command line of the test's own; its exit status.
+    static int Shell(const std::string &command)
+    {
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
     static std::string Slurp(const std::string &path)
@@ -327,6 +336,113 @@ TEST_F(OrvoVoiceCli, BatchRefusesBadUseAndLeavesNoOutput)
     ASSERT_EQ(Tool("encode --type g711u " + Path("a.wav") + " " + Path("u.ovf")).exit_code, 0);
     EXPECT_EQ(Tool("batch decode --type g726-32 " + Path("u.ovf") + " " + Path("out")).exit_code, 2);
     EXPECT_TRUE(fs::is_empty(dir_ / "out"));
+}
+
+// The file type bits of a path itself (a link is not followed), 0 if it does not exist.
+mode_t TypeOf(const std::string &path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? (st.st_mode & S_IFMT) : 0;
+}
+
+// Outputs that are not regular files are written through, never replaced by a regular file.
+TEST_F(OrvoVoiceCli, DeviceOutputsAreWrittenThroughAndTheirErrorsReported)
+{
+    ASSERT_EQ(TypeOf("/dev/full"), static_cast<mode_t>(S_IFCHR));
+    ASSERT_EQ(Tool("generate " + Path("in.wav") + " --seconds 0.5").exit_code, 0);
+    for (const std::string &command : std::vector<std::string>{"encode --type g711u " + Path("in.wav"),
+                                                                "roundtrip --type dvi4 " + Path("in.wav"), "generate"}) {
+        const ToolRun run = Tool(command + " /dev/full");
+        EXPECT_EQ(run.exit_code, 3) << command;
+        EXPECT_TRUE(Contains(run.err, "cannot write /dev/full: No space left on device")) << run.err;
+        EXPECT_EQ(TypeOf("/dev/full"), static_cast<mode_t>(S_IFCHR)) << command;
+    }
+    const ToolRun null = Tool("encode --type g711a " + Path("in.wav") + " /dev/null");
+    EXPECT_EQ(null.exit_code, 0) << null.err;
+    EXPECT_EQ(TypeOf("/dev/null"), static_cast<mode_t>(S_IFCHR));
+    EXPECT_EQ(Files(), std::vector<std::string>{"in.wav"});
+}
+
+TEST_F(OrvoVoiceCli, StandardOutputGetsTheFileAndTheReportGoesToStandardError)
+{
+    ASSERT_EQ(Tool("generate " + Path("in.wav") + " --seconds 0.5").exit_code, 0);
+    ASSERT_EQ(Tool("encode --type g726-32 " + Path("in.wav") + " " + Path("a.ovf")).exit_code, 0);
+    ASSERT_EQ(Tool("decode " + Path("a.ovf") + " " + Path("file.wav")).exit_code, 0);
+    const mode_t stdout_type = TypeOf("/dev/stdout");
+    // Through a pipe, as in `orvo-voice decode a.ovf /dev/stdout | aplay`.
+    const int piped = Shell("{ '" + std::string(ORVO_VOICE_TOOL) + "' decode '" + Path("a.ovf") + "' /dev/stdout 2>'" +
+                            Path("err.txt") + "'; echo $? >'" + Path("rc.txt") + "'; } | cat >'" + Path("piped.wav") + "'");
+    ASSERT_EQ(piped, 0);
+    EXPECT_EQ(Slurp(Path("rc.txt")), "0\n");
+    EXPECT_EQ(Slurp(Path("piped.wav")), Slurp(Path("file.wav")));
+    EXPECT_TRUE(Contains(Slurp(Path("err.txt")), "decoded 25 g726-32 frames into 4000 samples: /dev/stdout"))
+        << Slurp(Path("err.txt"));
+    // Redirected to a file: the file gets the WAV alone.
+    const ToolRun redirected = Tool("decode " + Path("a.ovf") + " /dev/stdout");
+    EXPECT_EQ(redirected.exit_code, 0) << redirected.err;
+    EXPECT_EQ(redirected.out, Slurp(Path("file.wav")));
+    EXPECT_TRUE(Contains(redirected.err, "decoded 25 g726-32 frames")) << redirected.err;
+    EXPECT_EQ(TypeOf("/dev/stdout"), stdout_type);
+}
+
+TEST_F(OrvoVoiceCli, FifoOutputIsWrittenThrough)
+{
+    ASSERT_EQ(Tool("generate " + Path("in.wav") + " --seconds 0.5").exit_code, 0);
+    ASSERT_EQ(Tool("encode --type ima " + Path("in.wav") + " " + Path("file.ovf")).exit_code, 0);
+    ASSERT_EQ(::mkfifo(Path("pipe").c_str(), 0600), 0);
+    // The reader is bounded in time: a tool that never opens the FIFO fails the test, not hangs it.
+    const int status = Shell("timeout 60 cat '" + Path("pipe") + "' >'" + Path("read.ovf") + "' & '" +
+                             std::string(ORVO_VOICE_TOOL) + "' encode --type ima '" + Path("in.wav") + "' '" +
+                             Path("pipe") + "' >/dev/null 2>'" + Path("err.txt") + "'; rc=$?; wait; exit $rc");
+    EXPECT_EQ(status, 0) << Slurp(Path("err.txt"));
+    EXPECT_EQ(Slurp(Path("read.ovf")), Slurp(Path("file.ovf")));
+    EXPECT_EQ(TypeOf(Path("pipe")), static_cast<mode_t>(S_IFIFO));
+    EXPECT_EQ(Files(), (std::vector<std::string>{"err.txt", "file.ovf", "in.wav", "pipe", "read.ovf"}));
+}
+
+// A link to a regular file stays a link: its target is replaced, whole, in the target's directory.
+TEST_F(OrvoVoiceCli, SymlinkOutputReplacesItsTargetAndStaysALink)
+{
+    fs::create_directories(dir_ / "store");
+    Write("store/take.wav", {'o', 'l', 'd'});
+    fs::create_symlink("store/take.wav", dir_ / "link.wav");
+    fs::create_symlink("link.wav", dir_ / "link2.wav"); // a chain of links
+    const ToolRun run = Tool("generate " + Path("link2.wav") + " --seconds 0.25");
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(TypeOf(Path("link.wav")), static_cast<mode_t>(S_IFLNK));
+    EXPECT_EQ(TypeOf(Path("link2.wav")), static_cast<mode_t>(S_IFLNK));
+    EXPECT_EQ(TypeOf(Path("store/take.wav")), static_cast<mode_t>(S_IFREG));
+    std::vector<int16_t> samples;
+    std::string error;
+    const std::string bytes = Slurp(Path("store/take.wav"));
+    ASSERT_TRUE(ParseVoiceWav(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size(), &samples, &error)) << error;
+    EXPECT_EQ(samples.size(), 2000u);
+    EXPECT_EQ(Files(), (std::vector<std::string>{"link.wav", "link2.wav", "store"}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "store"), fs::directory_iterator()), 1);
+}
+
+TEST_F(OrvoVoiceCli, AnOutputThatIsTheInputIsRefused)
+{
+    ASSERT_EQ(Tool("generate " + Path("in.wav") + " --seconds 0.25").exit_code, 0);
+    ASSERT_EQ(Tool("encode --type g711u " + Path("in.wav") + " " + Path("in.ovf")).exit_code, 0);
+    const std::string wav = Slurp(Path("in.wav")), ovf = Slurp(Path("in.ovf"));
+    fs::create_symlink("in.wav", dir_ / "alias.wav");
+    fs::create_hard_link(dir_ / "in.ovf", dir_ / "hard.ovf");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"encode --type g711u " + Path("in.wav") + " " + Path("in.wav"), Path("in.wav")},
+        {"encode --type g711u " + Path("in.wav") + " " + dir_.string() + "/./in.wav", dir_.string() + "/./in.wav"},
+        {"roundtrip --type g726-16 " + Path("in.wav") + " " + Path("alias.wav"), Path("alias.wav")},
+        {"decode " + Path("in.ovf") + " " + Path("hard.ovf"), Path("hard.ovf")},
+    };
+    for (const auto &[args, output] : cases) {
+        const ToolRun run = Tool(args);
+        EXPECT_EQ(run.exit_code, 1) << args;
+        EXPECT_TRUE(Contains(run.err, "the output " + output + " is the input file")) << run.err;
+    }
+    EXPECT_EQ(Slurp(Path("in.wav")), wav);
+    EXPECT_EQ(Slurp(Path("in.ovf")), ovf);
+    EXPECT_EQ(TypeOf(Path("alias.wav")), static_cast<mode_t>(S_IFLNK));
+    EXPECT_EQ(Files(), (std::vector<std::string>{"alias.wav", "hard.ovf", "in.ovf", "in.wav"}));
 }
 
 } // namespace

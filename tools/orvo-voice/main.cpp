@@ -58,7 +58,10 @@ const char kUsage[] =
     "WAV    8000 Hz, 1 channel, 16-bit integer PCM; anything else is refused.\n"
     "\n"
     "Output files appear only when complete: a failed command leaves no file behind, and a\n"
-    "damaged .ovf file is refused whole with the byte offset of the first fault.\n"
+    "damaged .ovf file is refused whole with the byte offset of the first fault. Outputs that are\n"
+    "not regular files (/dev/stdout, a FIFO) are written through, symbolic links are followed, and\n"
+    "an output that is the input file is refused. Writing to standard output moves the report\n"
+    "line to standard error.\n"
     "\n"
     "exit status: 0 success, 1 usage error, 2 bad input file, 3 file cannot be read or written,\n"
     "             4 codec failure\n";
@@ -107,8 +110,17 @@ bool ParseCommand(const std::vector<std::string> &args, const std::vector<Option
                            (files == 1 ? "" : "s") + ", got " + std::to_string(parsed->positional.size()));
         return false;
     }
+    // Writing the output would destroy the input before it is read whole (and leave a frame
+    // file where the source recording was).
+    if (files == 2 && IsSameFile(parsed->positional[0], parsed->positional[1])) {
+        *exit_code = Usage("the output " + parsed->positional[1] + " is the input file " + parsed->positional[0]);
+        return false;
+    }
     return true;
 }
+
+// Where the report of a command goes: standard output, unless the output file is written there.
+std::FILE *ReportStream(const std::string &output) { return IsStandardOutputFile(output) ? stderr : stdout; }
 
 // The --type and --block options of encode and roundtrip.
 bool ParseCodecOptions(const ParsedArgs &parsed, const CodecTypeInfo **type, BlockPlan *plan, int *exit_code)
@@ -182,8 +194,9 @@ int Encode(const std::vector<std::string> &args)
     std::string error;
     if (!EncodeToOvf(*type, plan.block, pcm, &file, &error)) return Fail(kExitCodec, error);
     const std::vector<uint8_t> bytes = SerializeOvf(file);
+    std::FILE *report = ReportStream(parsed.positional[1]);
     if ((code = Save(parsed.positional[1], bytes)) != kExitOk) return code;
-    std::printf("encoded %zu samples into %u %s frames of %d bytes: %s (%zu bytes)\n", pcm.size(),
+    std::fprintf(report, "encoded %zu samples into %u %s frames of %d bytes: %s (%zu bytes)\n", pcm.size(),
                 file.header.frame_count, type->name, plan.frame_bytes, parsed.positional[1].c_str(), bytes.size());
     return kExitOk;
 }
@@ -198,8 +211,9 @@ int Decode(const std::vector<std::string> &args)
     std::vector<int16_t> pcm;
     std::string error;
     if (!DecodeOvf(file, &pcm, &error)) return Fail(kExitCodec, parsed.positional[0] + ": " + error);
+    std::FILE *report = ReportStream(parsed.positional[1]);
     if ((code = Save(parsed.positional[1], SerializeVoiceWav(pcm))) != kExitOk) return code;
-    std::printf("decoded %u %s frames into %zu samples: %s\n", file.header.frame_count,
+    std::fprintf(report, "decoded %u %s frames into %zu samples: %s\n", file.header.frame_count,
                 FindCodecType(file.header.codec_type)->name, pcm.size(), parsed.positional[1].c_str());
     return kExitOk;
 }
@@ -224,9 +238,10 @@ int Roundtrip(const std::vector<std::string> &args)
     if (reference.size() != decoded.size())
         return Fail(kExitCodec, "decoded " + std::to_string(decoded.size()) + " samples, expected " +
                                     std::to_string(reference.size()));
+    std::FILE *report = ReportStream(parsed.positional[1]);
     if ((code = Save(parsed.positional[1], SerializeVoiceWav(decoded))) != kExitOk) return code;
     const SnrResult snr = MeasureSnr(reference.data(), decoded.data(), decoded.size());
-    std::printf("%-12s block %3d: SNR %s, segmental SNR %s (%zu samples) -> %s\n", type->name, plan.block,
+    std::fprintf(report, "%-12s block %3d: SNR %s, segmental SNR %s (%zu samples) -> %s\n", type->name, plan.block,
                 FormatDb(snr.snr_db).c_str(), FormatDb(snr.segmental_snr_db).c_str(), snr.samples,
                 parsed.positional[1].c_str());
     return kExitOk;
@@ -288,8 +303,9 @@ int Generate(const std::vector<std::string> &args)
         !ParseNumberArg(parsed.Get("seconds"), "--seconds", kMinSeconds, kMaxSeconds, &seconds, &error))
         return Usage(error);
     const std::vector<int16_t> pcm = GenerateSpeechLike(seconds);
+    std::FILE *report = ReportStream(parsed.positional[0]);
     if ((code = Save(parsed.positional[0], SerializeVoiceWav(pcm))) != kExitOk) return code;
-    std::printf("wrote %zu samples (%s) of speech-like test signal: %s\n", pcm.size(), Seconds(pcm.size()).c_str(),
+    std::fprintf(report, "wrote %zu samples (%s) of speech-like test signal: %s\n", pcm.size(), Seconds(pcm.size()).c_str(),
                 parsed.positional[0].c_str());
     return kExitOk;
 }
