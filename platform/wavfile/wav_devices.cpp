@@ -96,7 +96,11 @@ public:
             size_t got = stream.Read(samples, kPeriodSamples);
             if (got) {
                 std::lock_guard<std::mutex> lock(m_fileMutex);
-                m_writer.Write(samples, got);
+                // The header's sizes follow every period, so the file is a complete WAV at any
+                // moment: also when the process ends without a teardown (on Windows the library
+                // stays loaded until then).
+                if (m_writer.Write(samples, got))
+                    m_writer.Finalize();
             }
         });
     }
