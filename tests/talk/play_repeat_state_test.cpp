@@ -28,6 +28,8 @@ struct CodedSpeech {
     std::vector<std::vector<int16_t>> decoded;
 };
 
+constexpr double kPi = 3.14159265358979323846; // M_PI is not standard C++ (mingw lacks it)
+
 CodedSpeech Encode(int16_t type)
 {
     CodedSpeech out;
@@ -38,7 +40,7 @@ CodedSpeech Encode(int16_t type)
         int16_t samples[kFrameSamples];
         for (int i = 0; i < kFrameSamples; ++i) {
             double t = (f * kFrameSamples + i) / 8000.0;
-            samples[i] = static_cast<int16_t>(6000 * std::sin(2 * M_PI * (300 + 400 * t) * t));
+            samples[i] = static_cast<int16_t>(6000 * std::sin(2 * kPi * (300 + 400 * t) * t));
         }
         uint8_t frame[4 + 2 * kFrameSamples] = {};
         EXPECT_EQ(HI_VOICE_EncodeFrame(&encoder, samples, frame, kFrameSamples), 0);
