@@ -26,6 +26,9 @@ struct Endpoint {
     std::string Text() const;     // "127.0.0.1:5000", "[::1]:5000"
 };
 
+// Every local address of the family, with `port`: what a listening socket binds to.
+Endpoint AnyLocalEndpoint(bool ipv6, uint16_t port);
+
 // Same family, address and port / same family and address.
 bool SameEndpoint(const Endpoint &a, const Endpoint &b);
 bool SameHost(const Endpoint &a, const Endpoint &b);

@@ -16,6 +16,25 @@ const sockaddr_in6 *AsIpv6(const Endpoint &e) { return reinterpret_cast<const so
 
 static_assert(sizeof(Endpoint::storage) >= sizeof(sockaddr_storage), "Endpoint holds any address");
 
+Endpoint AnyLocalEndpoint(bool ipv6, uint16_t port)
+{
+    Endpoint e;
+    if (ipv6) {
+        auto *a = reinterpret_cast<sockaddr_in6 *>(e.storage);
+        a->sin6_family = AF_INET6;
+        a->sin6_addr = in6addr_any;
+        a->sin6_port = htons(port);
+        e.length = sizeof(*a);
+    } else {
+        auto *a = reinterpret_cast<sockaddr_in *>(e.storage);
+        a->sin_family = AF_INET;
+        a->sin_addr.s_addr = htonl(INADDR_ANY);
+        a->sin_port = htons(port);
+        e.length = sizeof(*a);
+    }
+    return e;
+}
+
 bool Endpoint::IsIpv6() const { return length > 0 && AsAddress(*this)->sa_family == AF_INET6; }
 
 uint16_t Endpoint::Port() const

@@ -80,22 +80,8 @@ bool Socket::OpenUdp(bool ipv6, uint16_t port, std::string *error)
         Close();
         return false;
     }
-    sockaddr_storage local{};
-    int length = 0;
-    if (ipv6) {
-        auto *a = reinterpret_cast<sockaddr_in6 *>(&local);
-        a->sin6_family = AF_INET6;
-        a->sin6_addr = in6addr_any;
-        a->sin6_port = htons(port);
-        length = sizeof(*a);
-    } else {
-        auto *a = reinterpret_cast<sockaddr_in *>(&local);
-        a->sin_family = AF_INET;
-        a->sin_addr.s_addr = htonl(INADDR_ANY);
-        a->sin_port = htons(port);
-        length = sizeof(*a);
-    }
-    if (bind(s, reinterpret_cast<sockaddr *>(&local), length) != 0) {
+    const Endpoint local = AnyLocalEndpoint(ipv6, port);
+    if (bind(s, reinterpret_cast<const sockaddr *>(local.storage), static_cast<int>(local.length)) != 0) {
         *error = "cannot listen on udp port " + std::to_string(port) + ": " + LastErrorText();
         Close();
         return false;
