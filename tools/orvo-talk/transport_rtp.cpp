@@ -130,11 +130,9 @@ public:
     std::string StatusDetail() const override
     {
         OrvoRtpStats s{};
-        s.size = sizeof(s);
-        if (Orvo_GetRtpStats(&s) != 0)
+        uint32_t refused = 0;
+        if (!ReadRtpReceiveStats(&s, &refused))
             return "";
-        uint32_t refused = s.refused_argument + s.refused_short + s.refused_version + s.refused_padding +
-                           s.refused_payload_type + s.refused_length + s.refused_oversize + s.refused_full;
         char text[200];
         std::snprintf(text, sizeof(text), "rtp queued %u refused %u lost %u late %u duplicates %u too long %u",
                       s.queued, refused, s.lost, s.late, s.duplicates, m_tooLong);
@@ -152,6 +150,16 @@ private:
 };
 
 } // namespace
+
+bool ReadRtpReceiveStats(OrvoRtpStats *stats, uint32_t *refused)
+{
+    stats->size = sizeof(*stats);
+    if (Orvo_GetRtpStats(stats) != 0)
+        return false;
+    *refused = stats->refused_argument + stats->refused_short + stats->refused_version + stats->refused_padding +
+               stats->refused_payload_type + stats->refused_length + stats->refused_oversize + stats->refused_full;
+    return true;
+}
 
 std::unique_ptr<Transport> MakeRtpTransport(const RtpOptions &options)
 {

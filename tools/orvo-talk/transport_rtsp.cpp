@@ -220,11 +220,9 @@ public:
     std::string StatusDetail() const override
     {
         OrvoRtpStats s{};
-        s.size = sizeof(s);
-        if (Orvo_GetRtpStats(&s) != 0)
+        uint32_t refused = 0;
+        if (!ReadRtpReceiveStats(&s, &refused))
             return "";
-        uint32_t refused = s.refused_argument + s.refused_short + s.refused_version + s.refused_padding +
-                           s.refused_payload_type + s.refused_length + s.refused_oversize + s.refused_full;
         char text[240];
         std::snprintf(text, sizeof(text), "rtp queued %u refused %u lost %u late %u, back channel %s%s, keep-alives %u",
                       s.queued, refused, s.lost, s.late, Orvo_RtpNameOfVoiceType(m_sender.voice_type),

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "link_loop.h"
+#include "orvoaudio/rtp.h"
 
 namespace orvo::talktool {
 
@@ -34,6 +35,10 @@ struct RtpOptions {
 // Plain RTP both ways: the capture side is encoded with the chosen codec and framed as RTP; any
 // received RTP packet of a known payload type is played.
 std::unique_ptr<Transport> MakeRtpTransport(const RtpOptions &options);
+
+// The library's RTP receive counters for the status line, with the refusals of every reason summed
+// in `refused`. false when the library gives none.
+bool ReadRtpReceiveStats(OrvoRtpStats *stats, uint32_t *refused);
 
 struct RtspOptions {
     std::string url;          // rtsp://[user:pass@]host[:port]/path
