@@ -38,6 +38,12 @@ struct NeonLanes {
         const V mask = vshrq_n_s32(sign, 31);
         return vsubq_s32(veorq_s32(a, mask), mask);
     }
+    // Negates the lanes of `a` where `sign` is negative (never zero).
+    static V ApplySign(V a, V sign)
+    {
+        const V mask = vshrq_n_s32(sign, 31);
+        return vsubq_s32(veorq_s32(a, mask), mask);
+    }
     static V MulLo(V a, V b) { return vmulq_s32(a, b); }
     static V MulAddHalves(V a, V b)
     {

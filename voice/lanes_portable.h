@@ -23,6 +23,8 @@ struct PortableLanes {
     // Additions, subtractions and products wrap, as the vector instructions do.
     static V Add(V a, V b) { return reinterpret_cast<V>(reinterpret_cast<U>(a) + reinterpret_cast<U>(b)); }
     static V Sub(V a, V b) { return reinterpret_cast<V>(reinterpret_cast<U>(a) - reinterpret_cast<U>(b)); }
+    // Negates the lanes of `a` where `sign` is negative (never zero).
+    static V ApplySign(V a, V sign) { return sign < 0 ? Sub(V{}, a) : a; }
     static V MulLo(V a, V b) { return reinterpret_cast<V>(reinterpret_cast<U>(a) * reinterpret_cast<U>(b)); }
     static V And(V a, V b) { return a & b; }
     static V Or(V a, V b) { return a | b; }
