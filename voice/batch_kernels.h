@@ -311,9 +311,9 @@ int32_t G726State::*const kDqFields[kG726Order] = {&G726State::dq1, &G726State::
 int32_t G726State::*const kSrFields[2] = {&G726State::sr1, &G726State::sr2};
 int32_t G726State::*const kPkFields[2] = {&G726State::pk1, &G726State::pk2};
 
-// Loads the record into s and the first window of `past`; returns that window.
+// Loads the record into s and the first window of `past` (past[0..5]).
 template <class L>
-ORVO_LANE_INLINE G726Past<L> *LoadG726(G726State *const *states, G726Lanes<L> &s, G726Past<L> *past)
+ORVO_LANE_INLINE void LoadG726(G726State *const *states, G726Lanes<L> &s, G726Past<L> *past)
 {
     const int32_t *c = ConstantBase();
 #define ORVO_BATCH_LOAD(lane, field) s.lane = LoadField<L>(states, &G726State::field);
@@ -330,7 +330,6 @@ ORVO_LANE_INLINE G726Past<L> *LoadG726(G726State *const *states, G726Lanes<L> &s
         at.sr = SplitFloat<L>(at.srRaw, c);
         at.pk = LoadField<L>(states, kPkFields[j]);
     }
-    return w;
 }
 
 // Stores s and the window w into the record.
@@ -517,27 +516,55 @@ struct alignas(64) LaneBlock {
     int32_t values[(kMaxSamples + 1) * kMaxLanes];
 };
 
-// Runs the step over n rows of a block in place; returns the window the past stands at after the
-// last row.
-template <class L, int Bits, bool Encode>
-G726Past<L> *G726Rows(G726Lanes<L> &s, G726Past<L> *past, int32_t *rows, int n)
+// The coder of G groups of lanes: their states and the buffers their windows slide over.
+template <class L, int G>
+struct G726Groups {
+    G726Lanes<L> s[G];
+    G726Past<L> past[G][kG726History];
+    int at = 0; // every window stands at past[g] + at
+};
+
+template <class L, int G>
+ORVO_LANE_INLINE void LoadGroups(G726State *const *states, G726Groups<L, G> &c)
+{
+    for (int g = 0; g < G; ++g)
+        LoadG726<L>(states + g * L::kWidth, c.s[g], c.past[g]);
+    c.at = 0;
+}
+
+template <class L, int G>
+ORVO_LANE_INLINE void SaveGroups(const G726Groups<L, G> &c, G726State *const *states)
+{
+    for (int g = 0; g < G; ++g)
+        SaveG726<L>(c.s[g], c.past[g] + c.at, states + g * L::kWidth);
+}
+
+// Runs the step over n rows of each group's block in place. The groups are independent: their
+// steps side by side give the processor two chains of dependent steps to overlap.
+template <class L, int Bits, bool Encode, int G>
+void G726Rows(G726Groups<L, G> &c, int32_t *const *rows, int n)
 {
     constexpr int W = L::kWidth;
-    // A local copy that nothing else can point into: stores to the window cannot alias it.
-    G726Lanes<L> local = s;
-    G726Past<L> *w = past;
-    G726Past<L> *const end = past + kG726HistoryRows;
+    // Local copies that nothing else can point into: stores to the windows cannot alias them.
+    G726Lanes<L> local[G];
+    for (int g = 0; g < G; ++g)
+        local[g] = c.s[g];
+    int at = c.at;
     for (int t = 0; t < n; ++t) {
-        if (w == end) {
-            for (int k = 0; k < kG726Order; ++k)
-                past[k] = end[k];
-            w = past;
+        if (at == kG726HistoryRows) {
+            for (int g = 0; g < G; ++g)
+                for (int k = 0; k < kG726Order; ++k)
+                    c.past[g][k] = c.past[g][kG726HistoryRows + k];
+            at = 0;
         }
-        StoreLane<L>(rows + t * W, G726Step<L, Bits, Encode>(local, w, LoadLane<L>(rows + t * W)));
-        ++w;
+        for (int g = 0; g < G; ++g)
+            StoreLane<L>(rows[g] + t * W,
+                         G726Step<L, Bits, Encode>(local[g], c.past[g] + at, LoadLane<L>(rows[g] + t * W)));
+        ++at;
     }
-    s = local;
-    return w;
+    for (int g = 0; g < G; ++g)
+        c.s[g] = local[g];
+    c.at = at;
 }
 
 // Sample t of lane l to row t of the block, for n samples, and back.
@@ -652,21 +679,14 @@ inline uint64_t LoadGroupBytes(const uint8_t *in)
     return group;
 }
 
+// Codes of W lanes from rows into their payloads (cleared: a last partial group is OR-ed in).
 template <class L, int Bits>
-void G726EncodeLanes(G726State *const *states, const int16_t *const *samples, uint8_t *const *payloads, int n)
+inline void RowsToPayloads(const int32_t *rows, int n, uint8_t *const *payloads)
 {
     constexpr int W = L::kWidth;
-    LaneBlock block;
-    SamplesToRows<L>(samples, n, block.values);
-    G726Lanes<L> s;
-    G726Past<L> past[kG726History];
-    G726Past<L> *w = LoadG726<L>(states, s, past);
-    w = G726Rows<L, Bits, true>(s, w, block.values, n);
-    SaveG726<L>(s, w, states);
     const int groups = n / kCodesPerGroup;
     GroupHalves halves;
-    PackGroups<L, Bits>(block.values, groups, halves.values);
-    // The payloads are clear, so the codes of a last partial group are OR-ed in.
+    PackGroups<L, Bits>(rows, groups, halves.values);
     for (int l = 0; l < W; ++l) {
         uint8_t *out = payloads[l];
         const int32_t *at = halves.values + l;
@@ -676,20 +696,39 @@ void G726EncodeLanes(G726State *const *states, const int16_t *const *samples, ui
         uint64_t group = 0;
         int used = 0;
         for (int t = groups * kCodesPerGroup; t < n; ++t, used += Bits)
-            group |= static_cast<uint64_t>(block.values[t * W + l]) << used;
+            group |= static_cast<uint64_t>(rows[t * W + l]) << used;
         for (int k = 0; k * 8 < used; ++k)
             out[k] = static_cast<uint8_t>(group >> (8 * k));
     }
 }
 
+// G groups of W lanes: states, samples and payloads hold G x W entries.
+template <class L, int Bits, int G>
+void G726EncodeLanes(G726State *const *states, const int16_t *const *samples, uint8_t *const *payloads, int n)
+{
+    constexpr int W = L::kWidth;
+    LaneBlock block[G];
+    int32_t *rows[G];
+    G726Groups<L, G> coder;
+    for (int g = 0; g < G; ++g) {
+        rows[g] = block[g].values;
+        SamplesToRows<L>(samples + g * W, n, rows[g]);
+    }
+    LoadGroups<L, G>(states, coder);
+    G726Rows<L, Bits, true, G>(coder, rows, n);
+    SaveGroups<L, G>(coder, states);
+    for (int g = 0; g < G; ++g)
+        RowsToPayloads<L, Bits>(rows[g], n, payloads + g * W);
+}
+
+// The codes of W lanes' payloads of nbytes bytes into rows.
 template <class L, int Bits>
-void G726DecodeLanes(G726State *const *states, const uint8_t *const *payloads, int16_t *const *samples, int nbytes)
+inline void PayloadsToRows(const uint8_t *const *payloads, int nbytes, int32_t *rows)
 {
     constexpr int W = L::kWidth;
     constexpr uint32_t kMask = (1u << Bits) - 1;
     const int codes = 8 * nbytes / Bits;
     const int groups = codes / kCodesPerGroup;
-    LaneBlock block;
     GroupHalves halves;
     for (int l = 0; l < W; ++l) {
         const uint8_t *in = payloads[l];
@@ -708,16 +747,29 @@ void G726DecodeLanes(G726State *const *states, const uint8_t *const *payloads, i
             for (int k = 0; k < left; ++k)
                 group |= static_cast<uint64_t>(in[k]) << (8 * k);
             for (int t = t0, j = 0; t < codes; ++t, ++j)
-                block.values[t * W + l] = static_cast<int32_t>((group >> (j * Bits)) & kMask);
+                rows[t * W + l] = static_cast<int32_t>((group >> (j * Bits)) & kMask);
         }
     }
-    UnpackGroups<L, Bits>(halves.values, groups, block.values);
-    G726Lanes<L> s;
-    G726Past<L> past[kG726History];
-    G726Past<L> *w = LoadG726<L>(states, s, past);
-    w = G726Rows<L, Bits, false>(s, w, block.values, codes);
-    SaveG726<L>(s, w, states);
-    RowsToSamples<L>(block.values, codes, samples);
+    UnpackGroups<L, Bits>(halves.values, groups, rows);
+}
+
+template <class L, int Bits, int G>
+void G726DecodeLanes(G726State *const *states, const uint8_t *const *payloads, int16_t *const *samples, int nbytes)
+{
+    constexpr int W = L::kWidth;
+    const int codes = 8 * nbytes / Bits;
+    LaneBlock block[G];
+    int32_t *rows[G];
+    G726Groups<L, G> coder;
+    for (int g = 0; g < G; ++g) {
+        rows[g] = block[g].values;
+        PayloadsToRows<L, Bits>(payloads + g * W, nbytes, rows[g]);
+    }
+    LoadGroups<L, G>(states, coder);
+    G726Rows<L, Bits, false, G>(coder, rows, codes);
+    SaveGroups<L, G>(coder, states);
+    for (int g = 0; g < G; ++g)
+        RowsToSamples<L>(rows[g], codes, samples + g * W);
 }
 
 // ---- IMA ADPCM ----
@@ -833,8 +885,8 @@ template <class L>
 constexpr Kernels MakeKernels()
 {
     return Kernels{L::kWidth,
-                   {G726EncodeLanes<L, 2>, G726EncodeLanes<L, 3>, G726EncodeLanes<L, 4>, G726EncodeLanes<L, 5>},
-                   {G726DecodeLanes<L, 2>, G726DecodeLanes<L, 3>, G726DecodeLanes<L, 4>, G726DecodeLanes<L, 5>},
+                   {G726EncodeLanes<L, 2, 1>, G726EncodeLanes<L, 3, 1>, G726EncodeLanes<L, 4, 1>, G726EncodeLanes<L, 5, 1>},
+                   {G726DecodeLanes<L, 2, 1>, G726DecodeLanes<L, 3, 1>, G726DecodeLanes<L, 4, 1>, G726DecodeLanes<L, 5, 1>},
                    AdpcmEncodeLanes<L>,
                    AdpcmDecodeLanes<L, true>,
                    AdpcmDecodeLanes<L, false>};
