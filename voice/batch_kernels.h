@@ -81,6 +81,27 @@ constexpr std::array<int32_t, kMaxCodes> MakeLaneCodeEntries()
     return table;
 }
 
+// The bits of a positive float shifted so that its exponent stands above its top seven mantissa
+// bits; the exponent bias in those units.
+inline constexpr int kFloatMantissaTop7 = 16;
+inline constexpr int32_t kDlFloatBias = 127 << 7;
+
+// A zero difference falls in the lowest slot in the encoder kernel, where the scalar coder has
+// dl = 0, that is slot kDlnOffset - (y >> 2) with y >> 2 at least kYuMin >> 2: every slot up to
+// that one holds the lowest slot's entry.
+template <int Bits>
+constexpr bool ZeroQuantizesLowest()
+{
+    const auto &entries = g726::QuantizerTable<Bits>::kEntries;
+    for (int i = 0; i <= g726::kDlnOffset - (g726::kYuMin >> 2); ++i)
+        if (entries[static_cast<std::size_t>(i)] != entries[0])
+            return false;
+    return true;
+}
+static_assert(ZeroQuantizesLowest<2>() && ZeroQuantizesLowest<3>() && ZeroQuantizesLowest<4>() &&
+                  ZeroQuantizesLowest<5>(),
+              "a zero difference quantizes as the lowest slot");
+
 template <int Bits>
 struct G726LaneTables {
     static constexpr std::array<int32_t, g726::kDlnSpan> kQuantizer = MakeLaneQuantizer<Bits>();
@@ -142,7 +163,7 @@ inline constexpr int32_t kLaneConstantValues[] = {
     -16384, -12288, -11776, -8192, -8191, -192, 0,    1,    3,     7,     9,     14,    15,      30,
     31,     32,     63,     64,    126,   127,  128,  192,  256,   512,   544,   1024,  1280,    1535,
     3199,   5120,   8191,   12288, 15360, 16384, 31744, 32767, 65536, 32 | (48 << 16),
-    -32768, 2,      4,      8,     88,    32 | 65536, 1 << 30,
+    -32768, 2,      4,      8,     88,    32 | 65536, 1 << 30, 1280 - (127 << 7),
 };
 inline constexpr int kLaneConstantCount = sizeof kLaneConstantValues / sizeof kLaneConstantValues[0];
 
@@ -416,13 +437,13 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
         const Lane<L> d = (value >> 2) - se;
         const Lane<L> ds = d >> 31;
         const Lane<L> m = Abs(d) & K<g726::kDqMagnitudeMask, L>(c);
-        // dl = 128 x (bit length - 1) plus the seven bits after the leading one; a zero m gives
-        // -128 here where the scalar step has 0, and both quantize alike (the table's smallest
-        // slot is far below either).
-        Lane<L> e, top6;
-        L::LengthAndTop6(m.v, K<126, L>(c).v, K<31, L>(c).v, K<32, L>(c).v, e.v, top6.v);
-        const Lane<L> dl = (e << 7) + (SarV(m << 8, e) & K<127, L>(c)) - K<128, L>(c);
-        const Lane<L> slot = Min(Max(dl - y2 + K<g726::kDlnOffset, L>(c), K<0, L>(c)), K<g726::kDlnSpan - 1, L>(c));
+        // dl = 128 x (bit length - 1) plus the seven bits after the leading one: the exponent
+        // and the top seven mantissa bits of m as a float, less the exponent bias. A zero m gives
+        // the lowest slot here where the scalar step has dl = 0; both quantize alike
+        // (ZeroQuantizesLowest).
+        const Lane<L> dl = Lane<L>{L::FloatBits(m.v)} >> kFloatMantissaTop7;
+        const Lane<L> slot = Min(Max(dl - y2 + K<g726::kDlnOffset - kDlFloatBias, L>(c), K<0, L>(c)),
+                                 K<g726::kDlnSpan - 1, L>(c));
         entry = Gather(T::kQuantizer.data(), slot);
         const Lane<L> index = entry & K<kEntryIndexMask, L>(c);
         if constexpr (Bits == 2)
@@ -475,20 +496,28 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
     const Lane<L> step = AndNot(Eq(mag, K<0, L>(c)), K<128, L>(c));
     for (int i = 0; i < kG726Order; ++i) {
         const Lane<L> u = {L::ApplySign(step.v, (w[kG726Order - 1 - i].dq.sign ^ negative).v)};
-        s.b[i] = AndNot(tr, s.b[i] - (s.b[i] >> kUpbShift) + u);
+        s.b[i] = s.b[i] - (s.b[i] >> kUpbShift) + u;
     }
     // UPA2, LIMC, UPA1, LIMD.
     const Lane<L> fa1 = Min(Max(s.a1, K<-8191, L>(c)), K<8191, L>(c)) << 2;
     const Lane<L> same1 = Eq(pk0, pk1);
     const Lane<L> fa = (fa1 ^ same1) - same1;
     const Lane<L> g = AndNot(sigpk, (Select(Eq(pk0, pk2), K<16384, L>(c), K<-16384, L>(c)) + fa) >> 7);
-    const Lane<L> a2p = AndNot(tr, Min(Max(s.a2 - (s.a2 >> 7) + g, K<-12288, L>(c)), K<12288, L>(c)));
+    s.a2 = Min(Max(s.a2 - (s.a2 >> 7) + g, K<-12288, L>(c)), K<12288, L>(c));
     const Lane<L> h = AndNot(sigpk, Select(same1, K<192, L>(c), K<-192, L>(c)));
-    s.a1 = AndNot(tr, Min(Max(s.a1 - (s.a1 >> 8) + h, a2p - K<15360, L>(c)), K<15360, L>(c) - a2p));
-    s.a2 = a2p;
+    s.a1 = Min(Max(s.a1 - (s.a1 >> 8) + h, s.a2 - K<15360, L>(c)), K<15360, L>(c) - s.a2);
+    // A transition (only ever after a detected tone) clears the predictor, in the lanes that have
+    // it; seldom any, so the clearing is skipped for the others.
+    const bool transition = __builtin_expect(Any(tr), 0);
+    if (transition) {
+        for (int i = 0; i < kG726Order; ++i)
+            s.b[i] = AndNot(tr, s.b[i]);
+        s.a2 = AndNot(tr, s.a2);
+        s.a1 = AndNot(tr, s.a1);
+    }
 
-    // 7. Tone detector.
-    const Lane<L> tdp = AndNot(tr, Gt(K<-11776, L>(c), a2p));
+    // 7. Tone detector (a cleared A2 detects none).
+    const Lane<L> tdp = Gt(K<-11776, L>(c), s.a2);
     s.td = tdp & K<1, L>(c);
 
     // 8. Adaptation speed control.
@@ -498,7 +527,9 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
     const Lane<L> spread = Abs((s.dms << 2) - s.dml);
     const Lane<L> steady = AndNot(tdp, Gt(y, K<1535, L>(c)) & Gt(s.dml >> 3, spread));
     const Lane<L> ax = AndNot(steady, K<512, L>(c));
-    s.ap = Select(tr, K<256, L>(c), s.ap + ((ax - s.ap) >> 4));
+    s.ap = s.ap + ((ax - s.ap) >> 4);
+    if (transition)
+        s.ap = Select(tr, K<256, L>(c), s.ap);
 
     // 9. Scale factor adaptation.
     const Lane<L> wi = (entry << (32 - kEntryWShift - kEntryFieldBits)) >> (32 - kEntryFieldBits);
