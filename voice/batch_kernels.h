@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "orvoaudio/voice.h"
 #include "voice/adpcm.h"
@@ -697,13 +698,21 @@ inline void StoreGroupBytes(uint8_t *out, uint32_t lo, uint32_t hi)
 #endif
 }
 
+// A copy of 3 or 5 bytes into a 64-bit variable goes through memory, and the wide read of
+// narrow writes stalls: the group is read as a power-of-two head and its last byte.
 template <int Bits>
 inline uint64_t LoadGroupBytes(const uint8_t *in)
 {
-    uint64_t group = 0;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    std::memcpy(&group, in, Bits);
+    constexpr int kHead = Bits >= 4 ? 4 : 2;
+    using Head = std::conditional_t<kHead == 4, uint32_t, uint16_t>;
+    Head head;
+    std::memcpy(&head, in, kHead);
+    uint64_t group = head;
+    for (int k = kHead; k < Bits; ++k)
+        group |= static_cast<uint64_t>(in[k]) << (8 * k);
 #else
+    uint64_t group = 0;
     for (int k = 0; k < Bits; ++k)
         group |= static_cast<uint64_t>(in[k]) << (8 * k);
 #endif
