@@ -691,7 +691,13 @@ inline void StoreGroupBytes(uint8_t *out, uint32_t lo, uint32_t hi)
 {
     const uint64_t group = lo | static_cast<uint64_t>(hi) << 32;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    std::memcpy(out, &group, Bits);
+    // As LoadGroupBytes: a power-of-two head and the last byte, straight from the registers.
+    constexpr int kHead = Bits >= 4 ? 4 : 2;
+    using Head = std::conditional_t<kHead == 4, uint32_t, uint16_t>;
+    const auto head = static_cast<Head>(group);
+    std::memcpy(out, &head, kHead);
+    for (int k = kHead; k < Bits; ++k)
+        out[k] = static_cast<uint8_t>(group >> (8 * k));
 #else
     for (int k = 0; k < Bits; ++k)
         out[k] = static_cast<uint8_t>(group >> (8 * k));
