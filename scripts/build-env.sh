@@ -8,6 +8,8 @@ root=${root:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 # The compiler cache lives in build/ccache: a second run, or a second stage compiling the same
 # source with the same compiler and flags, takes the objects from there.
 export CCACHE_DIR="$root/build/ccache" CCACHE_BASEDIR="$root" CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-2G}
+# The test programs share a precompiled header: ccache caches what uses it only with these.
+export CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime
 orvo_launcher=()
 if command -v ccache >/dev/null 2>&1; then
   orvo_launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)

@@ -27,9 +27,9 @@ constexpr int kFrameBytes = 484;
 constexpr uint8_t kCanary = 0xC3;
 constexpr int16_t kSampleCanary = 0x3C3C;
 constexpr int kCalls = 4;
-// Sanitizer builds run the codec some ten times slower: they check every lane shape and the
-// leftover cases, but leave the 300-channel round to the optimised builds.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// Sanitizer builds and emulators run the codec some ten times slower: they check every lane
+// shape and the leftover cases, but leave the 300-channel round to the native optimised builds.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(ORVO_TEST_UNDER_EMULATOR)
 #define ORVO_SLOW_BUILD 1
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
