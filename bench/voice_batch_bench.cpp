@@ -176,6 +176,12 @@ double FastestPeer(const std::map<std::string, double> &median, const std::strin
     return best;
 }
 
+constexpr double kNsPerSecond = 1e9;
+constexpr double kSamplesPerSecond = 8000; // one narrow-band voice channel
+
+// Channels one core codes in real time at `ns` per channel-sample, or 0 unmeasured.
+double RealTimeChannels(double ns) { return ns > 0 ? kNsPerSecond / (ns * kSamplesPerSecond) : 0; }
+
 } // namespace
 
 void PrintBatchTable(const std::map<std::string, double> &median)
@@ -186,9 +192,10 @@ void PrintBatchTable(const std::map<std::string, double> &median)
     if (!any)
         return;
     std::printf("\nbatched calls, ns per channel-sample (160-sample frames), median of repetitions;\n"
-                "x single = single-channel calls on the same channels / batched, x peer = peer / batched\n");
-    std::printf("%-12s %-6s %8s %9s %9s %9s %9s %9s %9s\n", "codec", "dir", "channels", "batched", "single",
-                "x single", "ffmpeg", "spandsp", "x best");
+                "x single = single-channel calls on the same channels / batched, x peer = peer / batched;\n"
+                "rt single, rt batched = channels of 8000 samples/s one core codes in real time\n");
+    std::printf("%-12s %-6s %8s %9s %9s %9s %9s %9s %9s %10s %10s\n", "codec", "dir", "channels", "batched",
+                "single", "x single", "ffmpeg", "spandsp", "x best", "rt single", "rt batched");
     for (const BatchType &t : kBatchTypes)
         for (const char *dir : {"encode", "decode"})
             for (int channels : kChannelCounts) {
@@ -201,9 +208,9 @@ void PrintBatchTable(const std::map<std::string, double> &median)
                 const double ffmpeg = FastestPeer(median, t.peer_key, dir, "ffmpeg-");
                 const double spandsp = FastestPeer(median, t.peer_key, dir, "spandsp/");
                 const double best = ffmpeg == 0 ? spandsp : (spandsp == 0 ? ffmpeg : std::min(ffmpeg, spandsp));
-                std::printf("%-12s %-6s %8d %9.3f %9.3f %8.2fx %9.3f %9.3f %8.2fx\n", t.name, dir, channels,
-                            batched->second, single_ns, single_ns / batched->second, ffmpeg, spandsp,
-                            best / batched->second);
+                std::printf("%-12s %-6s %8d %9.3f %9.3f %8.2fx %9.3f %9.3f %8.2fx %10.0f %10.0f\n", t.name, dir,
+                            channels, batched->second, single_ns, single_ns / batched->second, ffmpeg, spandsp,
+                            best / batched->second, RealTimeChannels(single_ns), RealTimeChannels(batched->second));
             }
     std::fflush(stdout);
 }

@@ -15,6 +15,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
 
 #include "orvoaudio/voice.h"
 #include "voice/adpcm.h"
@@ -80,6 +82,27 @@ constexpr std::array<int32_t, kMaxCodes> MakeLaneCodeEntries()
     return table;
 }
 
+// The bits of a positive float shifted so that its exponent stands above its top seven mantissa
+// bits; the exponent bias in those units.
+inline constexpr int kFloatMantissaTop7 = 16;
+inline constexpr int32_t kDlFloatBias = 127 << 7;
+
+// A zero difference falls in the lowest slot in the encoder kernel, where the scalar coder has
+// dl = 0, that is slot kDlnOffset - (y >> 2) with y >> 2 at least kYuMin >> 2: every slot up to
+// that one holds the lowest slot's entry.
+template <int Bits>
+constexpr bool ZeroQuantizesLowest()
+{
+    const auto &entries = g726::QuantizerTable<Bits>::kEntries;
+    for (int i = 0; i <= g726::kDlnOffset - (g726::kYuMin >> 2); ++i)
+        if (entries[static_cast<std::size_t>(i)] != entries[0])
+            return false;
+    return true;
+}
+static_assert(ZeroQuantizesLowest<2>() && ZeroQuantizesLowest<3>() && ZeroQuantizesLowest<4>() &&
+                  ZeroQuantizesLowest<5>(),
+              "a zero difference quantizes as the lowest slot");
+
 template <int Bits>
 struct G726LaneTables {
     static constexpr std::array<int32_t, g726::kDlnSpan> kQuantizer = MakeLaneQuantizer<Bits>();
@@ -141,7 +164,7 @@ inline constexpr int32_t kLaneConstantValues[] = {
     -16384, -12288, -11776, -8192, -8191, -192, 0,    1,    3,     7,     9,     14,    15,      30,
     31,     32,     63,     64,    126,   127,  128,  192,  256,   512,   544,   1024,  1280,    1535,
     3199,   5120,   8191,   12288, 15360, 16384, 31744, 32767, 65536, 32 | (48 << 16),
-    -32768, 2,      4,      8,     88,    32 | 65536,
+    -32768, 2,      4,      8,     88,    32 | 65536, 1 << 30, 1280 - (127 << 7),
 };
 inline constexpr int kLaneConstantCount = sizeof kLaneConstantValues / sizeof kLaneConstantValues[0];
 
@@ -238,23 +261,35 @@ ORVO_LANE_INLINE Lane<L> K(const int32_t *base)
 
 // A past value (DQ1..DQ6, SR1, SR2) as FMULT reads it: the shift 30 - exponent, the mantissa with
 // 1 above it (so that one multiply-add of 16-bit halves also adds FMULT's rounding 48), and the
-// sign (bit 10) moved to bit 31.
+// sign as bit 31 with the opposite bit 30 below it. A coefficient below 2^15 in magnitude has
+// bits 30 and 31 alike, so the sign XOR-ed with a coefficient (or with a 0/-1 mask) has the
+// product's sign in bit 31 and is never zero: it can go straight to an instruction that negates
+// by the sign of its operand and zeroes where that operand is zero.
 template <class L>
 struct PastValue {
     Lane<L> shift, mant, sign;
 };
 
-// The coder state of every lane. The six past differences and the two past signals are rings:
-// a step with rotation P reads DQ(i+1) at dq[(P + i) % 6] and SR(j+1), pk(j+1) at [(Q + j) % 2],
-// and writes the new values over the oldest, so nothing moves from step to step.
+// What a step leaves for the steps after it: its DQ and SR as FMULT reads them, SR in the
+// floating format as the record holds it, and the sign of its partial signal estimate.
+template <class L>
+struct G726Past {
+    PastValue<L> dq, sr;
+    Lane<L> srRaw, pk;
+};
+
+// The past of the coder as a sliding window over a short buffer: the step of window w reads DQ(i+1)
+// at w[5 - i], SR(j+1) and pk(j+1) at w[5 - j], and writes its own values at w[6]; the next step
+// takes the window one further on. When the buffer is used up, its last six entries go back to the
+// start. One step body serves every row: the rings are never rotated and never unrolled.
+inline constexpr int kG726Order = 6;
+inline constexpr int kG726HistoryRows = 26; // steps between two moves of the window
+inline constexpr int kG726History = kG726Order + kG726HistoryRows;
+
 template <class L>
 struct G726Lanes {
     Lane<L> a1, a2, ap, dml, dms, td, yl, yu;
-    Lane<L> b[6];
-    PastValue<L> dq[6];
-    PastValue<L> sr[2];
-    Lane<L> srRaw[2]; // SR1, SR2 in the floating format, as the record holds them
-    Lane<L> pk[2];
+    Lane<L> b[kG726Order];
 };
 
 template <class L>
@@ -275,16 +310,16 @@ ORVO_LANE_INLINE void StoreField(G726State *const *states, int32_t G726State::*f
         states[l]->*field = values[l];
 }
 
-// The fields kept as they are, in the order of G726Lanes (format and bits never change).
+// The fields of G726Lanes, in its order (format and bits never change).
 #define ORVO_BATCH_G726_FIELDS(X)                                                                  \
     X(a1, a1) X(a2, a2) X(ap, ap) X(dml, dml) X(dms, dms) X(td, td) X(yl, yl) X(yu, yu) X(b[0], b1)    \
-    X(b[1], b2) X(b[2], b3) X(b[3], b4) X(b[4], b5) X(b[5], b6) X(pk[0], pk1) X(pk[1], pk2)          \
-    X(srRaw[0], sr1) X(srRaw[1], sr2)
+    X(b[1], b2) X(b[2], b3) X(b[3], b4) X(b[4], b5) X(b[5], b6)
 
 template <class L>
 ORVO_LANE_INLINE PastValue<L> SplitFloat(Lane<L> raw, const int32_t *c)
 {
-    return {K<30, L>(c) - ((raw >> 6) & K<15, L>(c)), (raw & K<63, L>(c)) | K<65536, L>(c), raw << 21};
+    return {K<30, L>(c) - ((raw >> 6) & K<15, L>(c)), (raw & K<63, L>(c)) | K<65536, L>(c),
+            ((raw << 21) >> 31) ^ K<(1 << 30), L>(c)};
 }
 
 template <class L>
@@ -293,41 +328,47 @@ ORVO_LANE_INLINE Lane<L> JoinFloat(const PastValue<L> &p, const int32_t *c)
     return (Shr(p.sign, 31) << 10) + ((K<30, L>(c) - p.shift) << 6) + (p.mant & K<63, L>(c));
 }
 
+int32_t G726State::*const kDqFields[kG726Order] = {&G726State::dq1, &G726State::dq2, &G726State::dq3,
+                                                   &G726State::dq4, &G726State::dq5, &G726State::dq6};
+int32_t G726State::*const kSrFields[2] = {&G726State::sr1, &G726State::sr2};
+int32_t G726State::*const kPkFields[2] = {&G726State::pk1, &G726State::pk2};
+
+// Loads the record into s and the first window of `past` (past[0..5]).
 template <class L>
-ORVO_LANE_INLINE G726Lanes<L> LoadG726(G726State *const *states)
+ORVO_LANE_INLINE void LoadG726(G726State *const *states, G726Lanes<L> &s, G726Past<L> *past)
 {
     const int32_t *c = ConstantBase();
-    G726Lanes<L> s;
 #define ORVO_BATCH_LOAD(lane, field) s.lane = LoadField<L>(states, &G726State::field);
     ORVO_BATCH_G726_FIELDS(ORVO_BATCH_LOAD)
 #undef ORVO_BATCH_LOAD
-    int32_t G726State::*const dq[6] = {&G726State::dq1, &G726State::dq2, &G726State::dq3,
-                                       &G726State::dq4, &G726State::dq5, &G726State::dq6};
-    for (int i = 0; i < 6; ++i)
-        s.dq[i] = SplitFloat<L>(LoadField<L>(states, dq[i]), c);
-    for (int j = 0; j < 2; ++j)
-        s.sr[j] = SplitFloat<L>(s.srRaw[j], c);
-    return s;
+    for (int k = 0; k < kG726Order; ++k)
+        past[k] = G726Past<L>{};
+    G726Past<L> *w = past;
+    for (int i = 0; i < kG726Order; ++i)
+        w[kG726Order - 1 - i].dq = SplitFloat<L>(LoadField<L>(states, kDqFields[i]), c);
+    for (int j = 0; j < 2; ++j) {
+        G726Past<L> &at = w[kG726Order - 1 - j];
+        at.srRaw = LoadField<L>(states, kSrFields[j]);
+        at.sr = SplitFloat<L>(at.srRaw, c);
+        at.pk = LoadField<L>(states, kPkFields[j]);
+    }
 }
 
-// Stores the state of a ring that stands at rotation p (DQ) and q (SR, pk).
+// Stores s and the window w into the record.
 template <class L>
-ORVO_LANE_INLINE void SaveG726(const G726Lanes<L> &ring, int p, int q, G726State *const *states)
+ORVO_LANE_INLINE void SaveG726(const G726Lanes<L> &s, const G726Past<L> *w, G726State *const *states)
 {
     const int32_t *c = ConstantBase();
-    G726Lanes<L> s = ring;
-    for (int j = 0; j < 2; ++j) {
-        s.srRaw[j] = ring.srRaw[(q + j) % 2];
-        s.pk[j] = ring.pk[(q + j) % 2];
-    }
 #define ORVO_BATCH_SAVE(lane, field) StoreField<L>(states, &G726State::field, s.lane);
     ORVO_BATCH_G726_FIELDS(ORVO_BATCH_SAVE)
 #undef ORVO_BATCH_SAVE
-    int32_t G726State::*const dq[6] = {&G726State::dq1, &G726State::dq2, &G726State::dq3,
-                                       &G726State::dq4, &G726State::dq5, &G726State::dq6};
     // Every DQ is the floating form of a magnitude below 2^15: eleven bits, joined back exactly.
-    for (int i = 0; i < 6; ++i)
-        StoreField<L>(states, dq[i], JoinFloat<L>(ring.dq[(p + i) % 6], c));
+    for (int i = 0; i < kG726Order; ++i)
+        StoreField<L>(states, kDqFields[i], JoinFloat<L>(w[kG726Order - 1 - i].dq, c));
+    for (int j = 0; j < 2; ++j) {
+        StoreField<L>(states, kSrFields[j], w[kG726Order - 1 - j].srRaw);
+        StoreField<L>(states, kPkFields[j], w[kG726Order - 1 - j].pk);
+    }
 }
 
 // FMULT of g726::Fmult, lane by lane. Coefficients stay within +-2^15, so the coefficient's
@@ -340,7 +381,7 @@ ORVO_LANE_INLINE Lane<L> Fmult(Lane<L> an, const PastValue<L> &p, const int32_t 
     L::LengthAndTop6(anMag.v, K<126, L>(c).v, K<31, L>(c).v, K<(32 | (48 << 16)), L>(c).v, anExp.v, anMant.v);
     const Lane<L> mant = MulAddHalves(p.mant, anMant) >> 4;
     const Lane<L> mag = SarV(mant << 11, p.shift - anExp) & K<g726::kDqMagnitudeMask, L>(c);
-    return {L::NegateWhereNegative(mag.v, (p.sign ^ an).v, K<1, L>(c).v)}; // bit 10 of srn against the sign of an
+    return {L::ApplySign(mag.v, (p.sign ^ an).v)}; // the sign of srn against the sign of an
 }
 
 // The rare magnitudes of 2^15 and more (a decoder fed unrelated codes): lane by lane as
@@ -363,18 +404,19 @@ ORVO_LANE_INLINE Lane<L> FloatOfAny(Lane<L> sign, Lane<L> m)
     return LoadLane<L>(signs);
 }
 
-// One step of g726::Step on every lane, with the rings at rotation P and Q (see G726Lanes).
+// One step of g726::Step on every lane, reading the past from window w and writing w[6].
 // Encode: value holds samples, returns codes. Decode: value holds codes, returns samples.
-template <class L, int Bits, bool Encode, int P, int Q>
-ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, Lane<L> value)
+template <class L, int Bits, bool Encode>
+ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value)
 {
     constexpr int32_t kAll = (1 << Bits) - 1;
     constexpr int kUpbShift = Bits == 5 ? 9 : 8;
     using T = G726LaneTables<Bits>;
     const int32_t *c = ConstantBase();
-    auto dq = [&](int i) -> const PastValue<L> & { return s.dq[(P + i) % 6]; };
-    const Lane<L> pk1 = s.pk[Q];
-    const Lane<L> pk2 = s.pk[(Q + 1) % 2];
+    const G726Past<L> &last = w[kG726Order - 1];
+    const G726Past<L> &beforeLast = w[kG726Order - 2];
+    const Lane<L> pk1 = last.pk;
+    const Lane<L> pk2 = beforeLast.pk;
 
     // 1. Scale factor: al = 64 above ap = 256, else ap >> 2 (then at most 64).
     const Lane<L> al = Min(s.ap >> 2, K<64, L>(c));
@@ -384,11 +426,11 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, Lane<L> value)
     const Lane<L> y2 = y >> 2;
 
     // 2. Signal estimate.
-    const Lane<L> z = (Fmult(s.b[0], dq(0), c) + Fmult(s.b[1], dq(1), c)) +
-                      (Fmult(s.b[2], dq(2), c) + Fmult(s.b[3], dq(3), c)) +
-                      (Fmult(s.b[4], dq(4), c) + Fmult(s.b[5], dq(5), c));
+    const Lane<L> z = (Fmult(s.b[0], w[5].dq, c) + Fmult(s.b[1], w[4].dq, c)) +
+                      (Fmult(s.b[2], w[3].dq, c) + Fmult(s.b[3], w[2].dq, c)) +
+                      (Fmult(s.b[4], w[1].dq, c) + Fmult(s.b[5], w[0].dq, c));
     const Lane<L> sez = z >> 1;
-    const Lane<L> se = (z + (Fmult(s.a1, s.sr[Q], c) + Fmult(s.a2, s.sr[(Q + 1) % 2], c))) >> 1;
+    const Lane<L> se = (z + (Fmult(s.a1, last.sr, c) + Fmult(s.a2, beforeLast.sr, c))) >> 1;
 
     // 3. Code, its table entry and the sign of DQ (as a mask).
     Lane<L> code, entry, negative;
@@ -396,13 +438,13 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, Lane<L> value)
         const Lane<L> d = (value >> 2) - se;
         const Lane<L> ds = d >> 31;
         const Lane<L> m = Abs(d) & K<g726::kDqMagnitudeMask, L>(c);
-        // dl = 128 x (bit length - 1) plus the seven bits after the leading one; a zero m gives
-        // -128 here where the scalar step has 0, and both quantize alike (the table's smallest
-        // slot is far below either).
-        Lane<L> e, top6;
-        L::LengthAndTop6(m.v, K<126, L>(c).v, K<31, L>(c).v, K<32, L>(c).v, e.v, top6.v);
-        const Lane<L> dl = (e << 7) + (SarV(m << 8, e) & K<127, L>(c)) - K<128, L>(c);
-        const Lane<L> slot = Min(Max(dl - y2 + K<g726::kDlnOffset, L>(c), K<0, L>(c)), K<g726::kDlnSpan - 1, L>(c));
+        // dl = 128 x (bit length - 1) plus the seven bits after the leading one: the exponent
+        // and the top seven mantissa bits of m as a float, less the exponent bias. A zero m gives
+        // the lowest slot here where the scalar step has dl = 0; both quantize alike
+        // (ZeroQuantizesLowest).
+        const Lane<L> dl = Lane<L>{L::FloatBits(m.v)} >> kFloatMantissaTop7;
+        const Lane<L> slot = Min(Max(dl - y2 + K<g726::kDlnOffset - kDlFloatBias, L>(c), K<0, L>(c)),
+                                 K<g726::kDlnSpan - 1, L>(c));
         entry = Gather(T::kQuantizer.data(), slot);
         const Lane<L> index = entry & K<kEntryIndexMask, L>(c);
         if constexpr (Bits == 2)
@@ -439,39 +481,44 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, Lane<L> value)
     const Lane<L> srMag = (sr ^ srNegative) - srNegative;
     Lane<L> srExp, srTop6;
     L::LengthAndTop6(srMag.v, K<126, L>(c).v, K<31, L>(c).v, K<32, L>(c).v, srExp.v, srTop6.v);
-    Lane<L> sr1 = (srNegative & K<1024, L>(c)) + (srExp << 6) + srTop6;
-    PastValue<L> sr1Past{K<30, L>(c) - srExp, srTop6 | K<65536, L>(c), srNegative << 31};
+    G726Past<L> &next = w[kG726Order];
+    next.srRaw = (srNegative & K<1024, L>(c)) + (srExp << 6) + srTop6;
+    next.sr = PastValue<L>{K<30, L>(c) - srExp, srTop6 | K<65536, L>(c), srNegative ^ K<(1 << 30), L>(c)};
     if (__builtin_expect(Any(Shr(srMag, 15)), 0)) {
-        sr1 = FloatOfAny(srNegative & K<1, L>(c), srMag);
-        sr1Past = SplitFloat<L>(sr1, c);
+        next.srRaw = FloatOfAny(srNegative & K<1, L>(c), srMag);
+        next.sr = SplitFloat<L>(next.srRaw, c);
     }
     Lane<L> dqExp, dqTop6;
     L::LengthAndTop6(mag.v, K<126, L>(c).v, K<31, L>(c).v, K<(32 | 65536), L>(c).v, dqExp.v, dqTop6.v);
-    const PastValue<L> dq0{K<30, L>(c) - dqExp, dqTop6, negative << 31};
+    next.dq = PastValue<L>{K<30, L>(c) - dqExp, dqTop6, negative ^ K<(1 << 30), L>(c)};
+    next.pk = pk0;
 
     // UPB: +-128 by the agreement of the signs, 0 for a zero difference.
     const Lane<L> step = AndNot(Eq(mag, K<0, L>(c)), K<128, L>(c));
-    for (int i = 0; i < 6; ++i) {
-        const Lane<L> u = {L::NegateWhereNegative(step.v, (dq(i).sign ^ negative).v, K<1, L>(c).v)};
-        s.b[i] = AndNot(tr, s.b[i] - (s.b[i] >> kUpbShift) + u);
+    for (int i = 0; i < kG726Order; ++i) {
+        const Lane<L> u = {L::ApplySign(step.v, (w[kG726Order - 1 - i].dq.sign ^ negative).v)};
+        s.b[i] = s.b[i] - (s.b[i] >> kUpbShift) + u;
     }
     // UPA2, LIMC, UPA1, LIMD.
     const Lane<L> fa1 = Min(Max(s.a1, K<-8191, L>(c)), K<8191, L>(c)) << 2;
     const Lane<L> same1 = Eq(pk0, pk1);
     const Lane<L> fa = (fa1 ^ same1) - same1;
     const Lane<L> g = AndNot(sigpk, (Select(Eq(pk0, pk2), K<16384, L>(c), K<-16384, L>(c)) + fa) >> 7);
-    const Lane<L> a2p = AndNot(tr, Min(Max(s.a2 - (s.a2 >> 7) + g, K<-12288, L>(c)), K<12288, L>(c)));
+    s.a2 = Min(Max(s.a2 - (s.a2 >> 7) + g, K<-12288, L>(c)), K<12288, L>(c));
     const Lane<L> h = AndNot(sigpk, Select(same1, K<192, L>(c), K<-192, L>(c)));
-    s.a1 = AndNot(tr, Min(Max(s.a1 - (s.a1 >> 8) + h, a2p - K<15360, L>(c)), K<15360, L>(c) - a2p));
-    s.a2 = a2p;
-    // The newest values go over the oldest.
-    s.pk[(Q + 1) % 2] = pk0;
-    s.srRaw[(Q + 1) % 2] = sr1;
-    s.sr[(Q + 1) % 2] = sr1Past;
-    s.dq[(P + 5) % 6] = dq0;
+    s.a1 = Min(Max(s.a1 - (s.a1 >> 8) + h, s.a2 - K<15360, L>(c)), K<15360, L>(c) - s.a2);
+    // A transition (only ever after a detected tone) clears the predictor, in the lanes that have
+    // it; seldom any, so the clearing is skipped for the others.
+    const bool transition = __builtin_expect(Any(tr), 0);
+    if (transition) {
+        for (int i = 0; i < kG726Order; ++i)
+            s.b[i] = AndNot(tr, s.b[i]);
+        s.a2 = AndNot(tr, s.a2);
+        s.a1 = AndNot(tr, s.a1);
+    }
 
-    // 7. Tone detector.
-    const Lane<L> tdp = AndNot(tr, Gt(K<-11776, L>(c), a2p));
+    // 7. Tone detector (a cleared A2 detects none).
+    const Lane<L> tdp = Gt(K<-11776, L>(c), s.a2);
     s.td = tdp & K<1, L>(c);
 
     // 8. Adaptation speed control.
@@ -481,11 +528,13 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, Lane<L> value)
     const Lane<L> spread = Abs((s.dms << 2) - s.dml);
     const Lane<L> steady = AndNot(tdp, Gt(y, K<1535, L>(c)) & Gt(s.dml >> 3, spread));
     const Lane<L> ax = AndNot(steady, K<512, L>(c));
-    s.ap = Select(tr, K<256, L>(c), s.ap + ((ax - s.ap) >> 4));
+    s.ap = s.ap + ((ax - s.ap) >> 4);
+    if (transition)
+        s.ap = Select(tr, K<256, L>(c), s.ap);
 
     // 9. Scale factor adaptation.
-    const Lane<L> w = (entry << (32 - kEntryWShift - kEntryFieldBits)) >> (32 - kEntryFieldBits);
-    s.yu = Min(Max(y + (((w << 5) - y) >> 5), K<g726::kYuMin, L>(c)), K<g726::kYuMax, L>(c));
+    const Lane<L> wi = (entry << (32 - kEntryWShift - kEntryFieldBits)) >> (32 - kEntryFieldBits);
+    s.yu = Min(Max(y + (((wi << 5) - y) >> 5), K<g726::kYuMin, L>(c)), K<g726::kYuMax, L>(c));
     s.yl += ((s.yu << 6) - s.yl) >> 6;
 
     if constexpr (Encode)
@@ -499,36 +548,55 @@ struct alignas(64) LaneBlock {
     int32_t values[(kMaxSamples + 1) * kMaxLanes];
 };
 
-// Runs the step over n rows of a block in place, six at a time so that the rings come back to
-// rotation 0; returns the rotations the rings stand at after the last row.
-template <class L, int Bits, bool Encode>
-ORVO_LANE_INLINE void G726Rows(G726Lanes<L> &s, int32_t *rows, int n, int *p, int *q)
+// The coder of G groups of lanes: their states and the buffers their windows slide over.
+template <class L, int G>
+struct G726Groups {
+    G726Lanes<L> s[G];
+    G726Past<L> past[G][kG726History];
+    int at = 0; // every window stands at past[g] + at
+};
+
+template <class L, int G>
+ORVO_LANE_INLINE void LoadGroups(G726State *const *states, G726Groups<L, G> &c)
+{
+    for (int g = 0; g < G; ++g)
+        LoadG726<L>(states + g * L::kWidth, c.s[g], c.past[g]);
+    c.at = 0;
+}
+
+template <class L, int G>
+ORVO_LANE_INLINE void SaveGroups(const G726Groups<L, G> &c, G726State *const *states)
+{
+    for (int g = 0; g < G; ++g)
+        SaveG726<L>(c.s[g], c.past[g] + c.at, states + g * L::kWidth);
+}
+
+// Runs the step over n rows of each group's block in place. The groups are independent: their
+// steps side by side give the processor two chains of dependent steps to overlap.
+template <class L, int Bits, bool Encode, int G>
+void G726Rows(G726Groups<L, G> &c, int32_t *const *rows, int n)
 {
     constexpr int W = L::kWidth;
-    int t = 0;
-    for (; t + 6 <= n; t += 6) {
-        int32_t *r = rows + t * W;
-        StoreLane<L>(r, G726Step<L, Bits, Encode, 0, 0>(s, LoadLane<L>(r)));
-        StoreLane<L>(r + W, G726Step<L, Bits, Encode, 5, 1>(s, LoadLane<L>(r + W)));
-        StoreLane<L>(r + 2 * W, G726Step<L, Bits, Encode, 4, 0>(s, LoadLane<L>(r + 2 * W)));
-        StoreLane<L>(r + 3 * W, G726Step<L, Bits, Encode, 3, 1>(s, LoadLane<L>(r + 3 * W)));
-        StoreLane<L>(r + 4 * W, G726Step<L, Bits, Encode, 2, 0>(s, LoadLane<L>(r + 4 * W)));
-        StoreLane<L>(r + 5 * W, G726Step<L, Bits, Encode, 1, 1>(s, LoadLane<L>(r + 5 * W)));
+    // Local copies that nothing else can point into: stores to the windows cannot alias them.
+    G726Lanes<L> local[G];
+    for (int g = 0; g < G; ++g)
+        local[g] = c.s[g];
+    int at = c.at;
+    for (int t = 0; t < n; ++t) {
+        if (at == kG726HistoryRows) {
+            for (int g = 0; g < G; ++g)
+                for (int k = 0; k < kG726Order; ++k)
+                    c.past[g][k] = c.past[g][kG726HistoryRows + k];
+            at = 0;
+        }
+        for (int g = 0; g < G; ++g)
+            StoreLane<L>(rows[g] + t * W,
+                         G726Step<L, Bits, Encode>(local[g], c.past[g] + at, LoadLane<L>(rows[g] + t * W)));
+        ++at;
     }
-    const int left = n - t;
-    int32_t *r = rows + t * W;
-    if (left > 0)
-        StoreLane<L>(r, G726Step<L, Bits, Encode, 0, 0>(s, LoadLane<L>(r)));
-    if (left > 1)
-        StoreLane<L>(r + W, G726Step<L, Bits, Encode, 5, 1>(s, LoadLane<L>(r + W)));
-    if (left > 2)
-        StoreLane<L>(r + 2 * W, G726Step<L, Bits, Encode, 4, 0>(s, LoadLane<L>(r + 2 * W)));
-    if (left > 3)
-        StoreLane<L>(r + 3 * W, G726Step<L, Bits, Encode, 3, 1>(s, LoadLane<L>(r + 3 * W)));
-    if (left > 4)
-        StoreLane<L>(r + 4 * W, G726Step<L, Bits, Encode, 2, 0>(s, LoadLane<L>(r + 4 * W)));
-    *p = (6 - left) % 6;
-    *q = left % 2;
+    for (int g = 0; g < G; ++g)
+        c.s[g] = local[g];
+    c.at = at;
 }
 
 // Sample t of lane l to row t of the block, for n samples, and back.
@@ -556,68 +624,198 @@ inline void RowsToSamples(const int32_t *rows, int n, int16_t *const *samples)
             samples[l][t] = static_cast<int16_t>(rows[t * W + l]);
 }
 
+// Eight codes of Bits bits are Bits whole bytes: a group. A group is handled as a 64-bit value,
+// code j at bit j x Bits, split into 32-bit halves; only 40-bit groups (5 bits) need the high half.
+inline constexpr int kMaxGroups = kMaxSamples / kCodesPerGroup + 1;
+
+template <int Bits>
+inline constexpr bool kGroupHasHigh = Bits * kCodesPerGroup > 32;
+
+// The halves of each group: lane l of group g at halves[(2g + half) x W + l].
+struct alignas(64) GroupHalves {
+    int32_t values[2 * kMaxGroups * kMaxLanes];
+};
+
+// Codes of `groups` whole groups of rows into their halves, every lane at once.
 template <class L, int Bits>
-void G726EncodeLanes(G726State *const *states, const int16_t *const *samples, uint8_t *const *payloads, int n)
+inline void PackGroups(const int32_t *rows, int groups, int32_t *halves)
 {
     constexpr int W = L::kWidth;
-    LaneBlock block;
-    SamplesToRows<L>(samples, n, block.values);
-    G726Lanes<L> s = LoadG726<L>(states);
-    int p = 0, q = 0;
-    G726Rows<L, Bits, true>(s, block.values, n, &p, &q);
-    SaveG726<L>(s, p, q, states);
-    // Eight codes of Bits bits are Bits whole bytes; the payloads are clear, so codes are OR-ed in.
+    for (int g = 0; g < groups; ++g, rows += kCodesPerGroup * W, halves += 2 * W) {
+        Lane<L> lo = LoadLane<L>(rows);
+        Lane<L> hi = lo ^ lo;
+        for (int j = 1; j < kCodesPerGroup; ++j) {
+            const Lane<L> code = LoadLane<L>(rows + j * W);
+            const int at = j * Bits;
+            if (at + Bits <= 32) {
+                lo = lo | (code << at);
+            } else if (at >= 32) {
+                hi = hi | (code << (at - 32));
+            } else {
+                lo = lo | (code << at);
+                hi = hi | Shr(code, 32 - at);
+            }
+        }
+        StoreLane<L>(halves, lo);
+        if constexpr (kGroupHasHigh<Bits>)
+            StoreLane<L>(halves + W, hi);
+    }
+}
+
+// The halves of `groups` groups into rows of codes, every lane at once.
+template <class L, int Bits>
+inline void UnpackGroups(const int32_t *halves, int groups, int32_t *rows)
+{
+    constexpr int W = L::kWidth;
+    const int32_t *c = ConstantBase();
+    for (int g = 0; g < groups; ++g, rows += kCodesPerGroup * W, halves += 2 * W) {
+        const Lane<L> lo = LoadLane<L>(halves);
+        const Lane<L> hi = kGroupHasHigh<Bits> ? LoadLane<L>(halves + W) : lo;
+        for (int j = 0; j < kCodesPerGroup; ++j) {
+            const int at = j * Bits;
+            Lane<L> code;
+            if (at + Bits <= 32)
+                code = Shr(lo, at);
+            else if (at >= 32)
+                code = Shr(hi, at - 32);
+            else
+                code = Shr(lo, at) | (hi << (32 - at));
+            StoreLane<L>(rows + j * W, code & K<(1 << Bits) - 1, L>(c));
+        }
+    }
+}
+
+// A group's Bits bytes, lowest first, from its halves and back.
+template <int Bits>
+inline void StoreGroupBytes(uint8_t *out, uint32_t lo, uint32_t hi)
+{
+    const uint64_t group = lo | static_cast<uint64_t>(hi) << 32;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // As LoadGroupBytes: a power-of-two head and the last byte, straight from the registers.
+    constexpr int kHead = Bits >= 4 ? 4 : 2;
+    using Head = std::conditional_t<kHead == 4, uint32_t, uint16_t>;
+    const auto head = static_cast<Head>(group);
+    std::memcpy(out, &head, kHead);
+    for (int k = kHead; k < Bits; ++k)
+        out[k] = static_cast<uint8_t>(group >> (8 * k));
+#else
+    for (int k = 0; k < Bits; ++k)
+        out[k] = static_cast<uint8_t>(group >> (8 * k));
+#endif
+}
+
+// A copy of 3 or 5 bytes into a 64-bit variable goes through memory, and the wide read of
+// narrow writes stalls: the group is read as a power-of-two head and its last byte.
+template <int Bits>
+inline uint64_t LoadGroupBytes(const uint8_t *in)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    constexpr int kHead = Bits >= 4 ? 4 : 2;
+    using Head = std::conditional_t<kHead == 4, uint32_t, uint16_t>;
+    Head head;
+    std::memcpy(&head, in, kHead);
+    uint64_t group = head;
+    for (int k = kHead; k < Bits; ++k)
+        group |= static_cast<uint64_t>(in[k]) << (8 * k);
+#else
+    uint64_t group = 0;
+    for (int k = 0; k < Bits; ++k)
+        group |= static_cast<uint64_t>(in[k]) << (8 * k);
+#endif
+    return group;
+}
+
+// Codes of W lanes from rows into their payloads (cleared: a last partial group is OR-ed in).
+template <class L, int Bits>
+inline void RowsToPayloads(const int32_t *rows, int n, uint8_t *const *payloads)
+{
+    constexpr int W = L::kWidth;
+    const int groups = n / kCodesPerGroup;
+    GroupHalves halves;
+    PackGroups<L, Bits>(rows, groups, halves.values);
     for (int l = 0; l < W; ++l) {
         uint8_t *out = payloads[l];
-        int t = 0;
-        for (; t + kCodesPerGroup <= n; t += kCodesPerGroup, out += Bits) {
-            uint64_t group = 0;
-            for (int j = 0; j < kCodesPerGroup; ++j)
-                group |= static_cast<uint64_t>(block.values[(t + j) * W + l]) << (j * Bits);
-            for (int k = 0; k < Bits; ++k)
-                out[k] = static_cast<uint8_t>(group >> (8 * k));
-        }
+        const int32_t *at = halves.values + l;
+        for (int g = 0; g < groups; ++g, out += Bits, at += 2 * W)
+            StoreGroupBytes<Bits>(out, static_cast<uint32_t>(at[0]),
+                                  kGroupHasHigh<Bits> ? static_cast<uint32_t>(at[W]) : 0u);
         uint64_t group = 0;
         int used = 0;
-        for (; t < n; ++t, used += Bits)
-            group |= static_cast<uint64_t>(block.values[t * W + l]) << used;
+        for (int t = groups * kCodesPerGroup; t < n; ++t, used += Bits)
+            group |= static_cast<uint64_t>(rows[t * W + l]) << used;
         for (int k = 0; k * 8 < used; ++k)
             out[k] = static_cast<uint8_t>(group >> (8 * k));
     }
 }
 
+// G groups of W lanes: states, samples and payloads hold G x W entries.
+template <class L, int Bits, int G>
+void G726EncodeLanes(G726State *const *states, const int16_t *const *samples, uint8_t *const *payloads, int n)
+{
+    constexpr int W = L::kWidth;
+    LaneBlock block[G];
+    int32_t *rows[G];
+    G726Groups<L, G> coder;
+    for (int g = 0; g < G; ++g) {
+        rows[g] = block[g].values;
+        SamplesToRows<L>(samples + g * W, n, rows[g]);
+    }
+    LoadGroups<L, G>(states, coder);
+    G726Rows<L, Bits, true, G>(coder, rows, n);
+    SaveGroups<L, G>(coder, states);
+    for (int g = 0; g < G; ++g)
+        RowsToPayloads<L, Bits>(rows[g], n, payloads + g * W);
+}
+
+// The codes of W lanes' payloads of nbytes bytes into rows.
 template <class L, int Bits>
-void G726DecodeLanes(G726State *const *states, const uint8_t *const *payloads, int16_t *const *samples, int nbytes)
+inline void PayloadsToRows(const uint8_t *const *payloads, int nbytes, int32_t *rows)
 {
     constexpr int W = L::kWidth;
     constexpr uint32_t kMask = (1u << Bits) - 1;
     const int codes = 8 * nbytes / Bits;
-    LaneBlock block;
+    const int groups = codes / kCodesPerGroup;
+    GroupHalves halves;
     for (int l = 0; l < W; ++l) {
         const uint8_t *in = payloads[l];
-        int t = 0;
-        for (; t + kCodesPerGroup <= codes; t += kCodesPerGroup, in += Bits) {
-            uint64_t group = 0;
-            for (int k = 0; k < Bits; ++k)
-                group |= static_cast<uint64_t>(in[k]) << (8 * k);
-            for (int j = 0; j < kCodesPerGroup; ++j)
-                block.values[(t + j) * W + l] = static_cast<int32_t>((group >> (j * Bits)) & kMask);
+        int32_t *at = halves.values + l;
+        for (int g = 0; g < groups; ++g, in += Bits, at += 2 * W) {
+            const uint64_t group = LoadGroupBytes<Bits>(in);
+            at[0] = static_cast<int32_t>(static_cast<uint32_t>(group));
+            if constexpr (kGroupHasHigh<Bits>)
+                at[W] = static_cast<int32_t>(static_cast<uint32_t>(group >> 32));
         }
-        if (t < codes) {
+        const int t0 = groups * kCodesPerGroup;
+        if (t0 < codes) {
             // Only the bytes that are left are read.
-            const int left = nbytes - (t / kCodesPerGroup) * Bits;
+            const int left = nbytes - groups * Bits;
             uint64_t group = 0;
             for (int k = 0; k < left; ++k)
                 group |= static_cast<uint64_t>(in[k]) << (8 * k);
-            for (int j = 0; t < codes; ++t, ++j)
-                block.values[t * W + l] = static_cast<int32_t>((group >> (j * Bits)) & kMask);
+            for (int t = t0, j = 0; t < codes; ++t, ++j)
+                rows[t * W + l] = static_cast<int32_t>((group >> (j * Bits)) & kMask);
         }
     }
-    G726Lanes<L> s = LoadG726<L>(states);
-    int p = 0, q = 0;
-    G726Rows<L, Bits, false>(s, block.values, codes, &p, &q);
-    SaveG726<L>(s, p, q, states);
-    RowsToSamples<L>(block.values, codes, samples);
+    UnpackGroups<L, Bits>(halves.values, groups, rows);
+}
+
+template <class L, int Bits, int G>
+void G726DecodeLanes(G726State *const *states, const uint8_t *const *payloads, int16_t *const *samples, int nbytes)
+{
+    constexpr int W = L::kWidth;
+    const int codes = 8 * nbytes / Bits;
+    LaneBlock block[G];
+    int32_t *rows[G];
+    G726Groups<L, G> coder;
+    for (int g = 0; g < G; ++g) {
+        rows[g] = block[g].values;
+        PayloadsToRows<L, Bits>(payloads + g * W, nbytes, rows[g]);
+    }
+    LoadGroups<L, G>(states, coder);
+    G726Rows<L, Bits, false, G>(coder, rows, codes);
+    SaveGroups<L, G>(coder, states);
+    for (int g = 0; g < G; ++g)
+        RowsToSamples<L>(rows[g], codes, samples + g * W);
 }
 
 // ---- IMA ADPCM ----
@@ -733,8 +931,8 @@ template <class L>
 constexpr Kernels MakeKernels()
 {
     return Kernels{L::kWidth,
-                   {G726EncodeLanes<L, 2>, G726EncodeLanes<L, 3>, G726EncodeLanes<L, 4>, G726EncodeLanes<L, 5>},
-                   {G726DecodeLanes<L, 2>, G726DecodeLanes<L, 3>, G726DecodeLanes<L, 4>, G726DecodeLanes<L, 5>},
+                   {G726EncodeLanes<L, 2, 1>, G726EncodeLanes<L, 3, 1>, G726EncodeLanes<L, 4, 1>, G726EncodeLanes<L, 5, 1>},
+                   {G726DecodeLanes<L, 2, 1>, G726DecodeLanes<L, 3, 1>, G726DecodeLanes<L, 4, 1>, G726DecodeLanes<L, 5, 1>},
                    AdpcmEncodeLanes<L>,
                    AdpcmDecodeLanes<L, true>,
                    AdpcmDecodeLanes<L, false>};

@@ -30,9 +30,13 @@ struct Avx2Lanes {
     static V Gt(V a, V b) { return _mm256_cmpgt_epi32(a, b); }
     static V Eq(V a, V b) { return _mm256_cmpeq_epi32(a, b); }
     static V Select(V mask, V a, V b) { return _mm256_blendv_epi8(b, a, mask); }
+    // The IEEE single-precision bits of a value below 2^24, converted exactly.
+    static V FloatBits(V a) { return _mm256_castps_si256(_mm256_cvtepi32_ps(a)); }
     static V Abs(V a) { return _mm256_abs_epi32(a); }
     // sign_epi32 also zeroes where its second operand is 0; OR-ing 1 keeps every sign and no zero.
     static V NegateWhereNegative(V a, V sign, V one) { return _mm256_sign_epi32(a, _mm256_or_si256(sign, one)); }
+    // Negates the lanes of `a` where `sign` is negative; `sign` is never zero.
+    static V ApplySign(V a, V sign) { return _mm256_sign_epi32(a, sign); }
     static V MulLo(V a, V b) { return _mm256_mullo_epi32(a, b); }
     static V MulAddHalves(V a, V b) { return _mm256_madd_epi16(a, b); }
     // Through a float conversion: its exponent is the bit length plus 126. Clearing the bit below

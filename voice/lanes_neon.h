@@ -32,8 +32,16 @@ struct NeonLanes {
     static V Gt(V a, V b) { return vreinterpretq_s32_u32(vcgtq_s32(a, b)); }
     static V Eq(V a, V b) { return vreinterpretq_s32_u32(vceqq_s32(a, b)); }
     static V Select(V mask, V a, V b) { return vbslq_s32(vreinterpretq_u32_s32(mask), a, b); }
+    // The IEEE single-precision bits of a value below 2^24, converted exactly.
+    static V FloatBits(V a) { return vreinterpretq_s32_f32(vcvtq_f32_s32(a)); }
     static V Abs(V a) { return vabsq_s32(a); }
     static V NegateWhereNegative(V a, V sign, V)
+    {
+        const V mask = vshrq_n_s32(sign, 31);
+        return vsubq_s32(veorq_s32(a, mask), mask);
+    }
+    // Negates the lanes of `a` where `sign` is negative (never zero).
+    static V ApplySign(V a, V sign)
     {
         const V mask = vshrq_n_s32(sign, 31);
         return vsubq_s32(veorq_s32(a, mask), mask);

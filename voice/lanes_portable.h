@@ -23,6 +23,8 @@ struct PortableLanes {
     // Additions, subtractions and products wrap, as the vector instructions do.
     static V Add(V a, V b) { return reinterpret_cast<V>(reinterpret_cast<U>(a) + reinterpret_cast<U>(b)); }
     static V Sub(V a, V b) { return reinterpret_cast<V>(reinterpret_cast<U>(a) - reinterpret_cast<U>(b)); }
+    // Negates the lanes of `a` where `sign` is negative (never zero).
+    static V ApplySign(V a, V sign) { return sign < 0 ? Sub(V{}, a) : a; }
     static V MulLo(V a, V b) { return reinterpret_cast<V>(reinterpret_cast<U>(a) * reinterpret_cast<U>(b)); }
     static V And(V a, V b) { return a & b; }
     static V Or(V a, V b) { return a | b; }
@@ -39,6 +41,15 @@ struct PortableLanes {
     static V Gt(V a, V b) { return a > b; }
     static V Eq(V a, V b) { return a == b; }
     static V Select(V mask, V a, V b) { return mask != 0 ? a : b; }
+    // The IEEE single-precision bits of a value below 2^24, converted exactly.
+    static V FloatBits(V a)
+    {
+        typedef float F __attribute__((vector_size(32)));
+        const F f = __builtin_convertvector(a, F);
+        V bits;
+        std::memcpy(&bits, &f, sizeof bits);
+        return bits;
+    }
     static V Abs(V a) { return a < 0 ? Sub(V{}, a) : a; }
     // Negates the lanes of `a` where `sign` is negative.
     static V NegateWhereNegative(V a, V sign, V) { return sign < 0 ? Sub(V{}, a) : a; }
