@@ -81,6 +81,25 @@ private:
     intptr_t m_handle = kNone;
 };
 
+// Takes every datagram waiting on `socket` into `buffer`: one whose sender `accept(from)` refuses
+// is counted in *refused and dropped; every other is counted in *received and handed to
+// take(length), with its whole length, which exceeds `capacity` when the receive cut it.
+template <typename Accept, typename Take>
+void DrainDatagrams(Socket &socket, unsigned char *buffer, size_t capacity, uint32_t *received,
+                    uint32_t *refused, Accept accept, Take take)
+{
+    long n;
+    Endpoint from;
+    while ((n = socket.ReceiveFrom(buffer, capacity, &from)) >= 0) {
+        if (!accept(from)) {
+            ++*refused;
+            continue;
+        }
+        ++*received;
+        take(n);
+    }
+}
+
 } // namespace orvo::talktool
 
 #endif

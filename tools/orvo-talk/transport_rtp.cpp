@@ -90,20 +90,17 @@ public:
     {
         if (!readable[0])
             return true;
-        long n;
-        Endpoint from;
-        while ((n = m_socket.ReceiveFrom(m_datagram, sizeof(m_datagram), &from)) >= 0) {
-            if (!m_options.peer.acceptAny && m_peer.IsSet() && !SameEndpoint(from, m_peer)) {
-                ++m_refusedSenders;
-                continue;
-            }
-            ++m_received;
-            if (n > static_cast<long>(sizeof(m_datagram))) {
-                ++m_tooLong; // cut by the receive: not whole, never handed in
-                continue;
-            }
-            Orvo_InputRtpData(m_datagram, static_cast<int32_t>(n));
-        }
+        auto accept = [this](const Endpoint &from) {
+            return m_options.peer.acceptAny || !m_peer.IsSet() || SameEndpoint(from, m_peer);
+        };
+        DrainDatagrams(m_socket, m_datagram, sizeof(m_datagram), &m_received, &m_refusedSenders, accept,
+                       [this](long n) {
+                           if (n > static_cast<long>(sizeof(m_datagram))) {
+                               ++m_tooLong; // cut by the receive: not whole, never handed in
+                               return;
+                           }
+                           Orvo_InputRtpData(m_datagram, static_cast<int32_t>(n));
+                       });
         return true;
     }
 

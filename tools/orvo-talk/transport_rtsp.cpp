@@ -583,21 +583,22 @@ private:
 
     void ReceiveUdp(Socket *socket, bool audio)
     {
-        long n;
-        Endpoint from;
-        while ((n = socket->ReceiveFrom(m_datagram, sizeof(m_datagram), &from)) >= 0) {
-            if (!audio)
-                continue; // RTCP reports: not used
+        if (!audio) { // RTCP reports: not used, only drained
+            Endpoint from;
+            while (socket->ReceiveFrom(m_datagram, sizeof(m_datagram), &from) >= 0) {
+            }
+            return;
+        }
+        auto accept = [this](const Endpoint &from) {
             bool fromCamera = SameHost(from, m_server) &&
                               (m_audio.server.serverRtpPort <= 0 || from.Port() == m_audio.server.serverRtpPort);
-            if (!m_options.acceptAny && !fromCamera) {
-                ++m_refusedSenders;
-                continue;
-            }
-            ++m_received;
-            if (n <= static_cast<long>(sizeof(m_datagram)))
-                Orvo_InputRtpData(m_datagram, static_cast<int32_t>(n));
-        }
+            return m_options.acceptAny || fromCamera;
+        };
+        DrainDatagrams(*socket, m_datagram, sizeof(m_datagram), &m_received, &m_refusedSenders, accept,
+                       [this](long n) {
+                           if (n <= static_cast<long>(sizeof(m_datagram)))
+                               Orvo_InputRtpData(m_datagram, static_cast<int32_t>(n));
+                       });
     }
 
     RtspOptions m_options;

@@ -34,20 +34,17 @@ public:
     {
         if (!readable[0])
             return true;
-        long n;
-        Endpoint from;
-        while ((n = m_socket.ReceiveFrom(m_datagram, sizeof(m_datagram), &from)) >= 0) {
-            // Without a peer there is nobody to compare with: listening only, any sender is taken.
-            if (!m_options.acceptAny && m_peer.IsSet() && !SameEndpoint(from, m_peer)) {
-                ++m_refusedSenders;
-                continue;
-            }
-            ++m_received;
-            // A datagram longer than the buffer goes in with its real length: the library refuses
-            // and counts it without reading past what it is allowed to.
-            int32_t length = static_cast<int32_t>(std::min<long>(n, ORVO_TALK_IN_PACKET_MAX + 1));
-            Orvo_InputTalkData(m_datagram, length);
-        }
+        // Without a peer there is nobody to compare with: listening only, any sender is taken.
+        auto accept = [this](const Endpoint &from) {
+            return m_options.acceptAny || !m_peer.IsSet() || SameEndpoint(from, m_peer);
+        };
+        // A datagram longer than the buffer goes in with its real length: the library refuses
+        // and counts it without reading past what it is allowed to.
+        DrainDatagrams(m_socket, m_datagram, sizeof(m_datagram), &m_received, &m_refusedSenders, accept,
+                       [this](long n) {
+                           Orvo_InputTalkData(m_datagram,
+                                              static_cast<int32_t>(std::min<long>(n, ORVO_TALK_IN_PACKET_MAX + 1)));
+                       });
         return true;
     }
 
