@@ -43,4 +43,6 @@ SimdLevel ActiveSimdLevel()
 
 void ForceScalarKernels(bool force) { g_force_scalar.store(force, std::memory_order_relaxed); }
 
+bool ScalarKernelsForced() { return g_force_scalar.load(std::memory_order_relaxed); }
+
 } // namespace orvo::voice

@@ -13,5 +13,6 @@ SimdLevel DetectedSimdLevel();
 SimdLevel ActiveSimdLevel();
 // Tests use this to run the scalar kernels on a machine that has vector units.
 void ForceScalarKernels(bool force);
+bool ScalarKernelsForced();
 
 } // namespace orvo::voice

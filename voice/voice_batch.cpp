@@ -38,6 +38,17 @@ const Kernels &ActiveKernels()
 
 namespace {
 
+// The kernels of a batched call, or null where its channels are coded one by one. The portable
+// lanes are the reference the vector kernels are tested against, but slower than the
+// single-channel coders: on a machine without vector kernels they run only when a test forces
+// the scalar kernels.
+const Kernels *BatchKernels()
+{
+    if (DetectedSimdLevel() == SimdLevel::Scalar && !ScalarKernelsForced())
+        return nullptr;
+    return &ActiveKernels();
+}
+
 // Channels waiting for a kernel, by group key. A key that finds no free group is coded alone.
 constexpr int kGroupSlots = 32;
 constexpr int kNoKey = -1;
@@ -248,6 +259,11 @@ void DecodeAlone(const DecodeCall &call, int32_t channel)
 template <typename Call, typename KeyOf, typename RunGroup, typename RunAlone>
 void CodeChannels(const Call &call, int32_t channels, KeyOf key_of, RunGroup run_group, RunAlone run_alone)
 {
+    if (call.kernels == nullptr) {
+        for (int32_t channel = 0; channel < channels; ++channel)
+            run_alone(channel);
+        return;
+    }
     Group groups[kGroupSlots];
     ScratchLanes scratch;
     const int lanes = call.kernels->lanes;
@@ -307,7 +323,7 @@ ORVO_API int32_t HI_VOICE_EncodeFrames(VoiceCodecState *const *states, const int
     if (states == nullptr || samples == nullptr || frames == nullptr || results == nullptr || channels < 1 ||
         channels > HI_VOICE_MAX_CHANNELS)
         return HI_ERR_VOICE_CHANNELS;
-    const EncodeCall call{states, samples, frames, count, results, &ActiveKernels()};
+    const EncodeCall call{states, samples, frames, count, results, BatchKernels()};
     CodeChannels(
         call, channels, [&](int32_t i) { return EncodeKey(states[i], samples[i], frames[i], count); },
         [&](const Group &group, ScratchLanes &scratch) { EncodeGroup(call, group, scratch); },
@@ -321,7 +337,7 @@ ORVO_API int32_t HI_VOICE_DecodeFrames(VoiceCodecState *const *states, void *con
     if (states == nullptr || frames == nullptr || samples == nullptr || counts == nullptr || results == nullptr ||
         channels < 1 || channels > HI_VOICE_MAX_CHANNELS)
         return HI_ERR_VOICE_CHANNELS;
-    const DecodeCall call{states, frames, samples, counts, results, &ActiveKernels()};
+    const DecodeCall call{states, frames, samples, counts, results, BatchKernels()};
     CodeChannels(
         call, channels,
         [&](int32_t i) {
