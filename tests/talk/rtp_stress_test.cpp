@@ -16,7 +16,16 @@ namespace {
 
 namespace virt = orvo::platform::virt;
 
+// Under an emulator every hand-over between the threads costs a system call of the host: a
+// quarter of the packets there, still thousands of races between the host and the playback.
+#if defined(ORVO_TEST_UNDER_EMULATOR)
+constexpr int kPackets = 5000;
+constexpr uint32_t kFirstSequence = 63000;
+#else
 constexpr int kPackets = 20000;
+constexpr uint32_t kFirstSequence = 60000;
+#endif
+static_assert(kFirstSequence + kPackets > 65536, "the sequence numbers wrap on the way");
 constexpr int64_t kAdvanceStepMs = 7;
 constexpr int64_t kMaxVirtualMs = 2000000; // a bound on the loop, far beyond what it needs
 
@@ -37,7 +46,7 @@ TEST(RtpStress, HostHandsInPacketsWhileThePlaybackTakesThem)
         for (int i = 0; i < kPackets; ++i) {
             // Every fourth pair swapped: 0 1 2 3 4 5 7 6 ...
             int n = (i % 8 == 6) ? i + 1 : (i % 8 == 7) ? i - 1 : i;
-            uint16_t sequence = static_cast<uint16_t>(60000 + n); // wraps on the way
+            uint16_t sequence = static_cast<uint16_t>(kFirstSequence + n); // wraps on the way
             packet[2] = static_cast<uint8_t>(sequence >> 8);
             packet[3] = static_cast<uint8_t>(sequence);
             packet[11] = 0x42; // SSRC
@@ -78,7 +87,7 @@ TEST(RtpStress, HostHandsInPacketsWhileThePlaybackTakesThem)
     EXPECT_EQ(s.duplicates + s.dropped_stream, 0u);
     EXPECT_EQ(s.late, s.lost);
     EXPECT_EQ(s.reordered, static_cast<uint32_t>(kPackets / 8));
-    EXPECT_EQ(s.highest_sequence, 60000u + kPackets - 1);
+    EXPECT_EQ(s.highest_sequence, kFirstSequence + kPackets - 1);
     EXPECT_EQ(s.waiting, 0);
     OrvoTalkStats t{};
     ASSERT_EQ(Orvo_GetAudioTalkStats(&t), 0);
