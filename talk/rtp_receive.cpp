@@ -120,17 +120,6 @@ private:
     CAudioPlayThread &m_thread;
 };
 
-// Ordered payloads through the splitter into the next sink.
-class SplittingSink final : public OrderedFrameSink {
-public:
-    SplittingSink(FrameSplitter &splitter, OrderedFrameSink &next) : m_splitter(splitter), m_next(next) {}
-    void Deliver(const OrderedFrame &frame) override { m_splitter.Split(frame, m_next); }
-
-private:
-    FrameSplitter &m_splitter;
-    OrderedFrameSink &m_next;
-};
-
 // Bytes of one 20 ms frame of a codec that the splitter cuts (G.711, G.726), else 0.
 int32_t SplitFrameBytes(int16_t type)
 {

@@ -140,6 +140,17 @@ private:
     uint8_t m_carry[kSplitFrameSamples] = {}; // one frame at most: 160 bytes of G.711 is the most
 };
 
+// Ordered payloads through a splitter into the next sink.
+class SplittingSink final : public OrderedFrameSink {
+public:
+    SplittingSink(FrameSplitter &splitter, OrderedFrameSink &next) : m_splitter(splitter), m_next(next) {}
+    void Deliver(const OrderedFrame &frame) override { m_splitter.Split(frame, m_next); }
+
+private:
+    FrameSplitter &m_splitter;
+    OrderedFrameSink &m_next;
+};
+
 // The feeder side, on the playback thread: takes the received packets out of the ring, orders
 // them and hands them over. Does nothing before the first Orvo_InputRtpData.
 void FeedRtpFrames(CAudioPlayThread &thread);

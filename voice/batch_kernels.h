@@ -203,6 +203,25 @@ inline const T *Launder(const T *p)
 
 inline const int32_t *ConstantBase() { return Launder(&kLaneConstants.rows[0][0]); }
 
+// The moves between the lane-interleaved block and each lane's own buffer, one value at a time, a
+// few rows at a time: for the lane sets without a vector transpose (portable, NEON).
+template <int Width>
+struct ScalarTranspose {
+    static constexpr int kTransposeRows = 4;
+    static void ColumnsToRows(const int16_t *const *columns, int t, int32_t *rows)
+    {
+        for (int k = 0; k < kTransposeRows; ++k)
+            for (int l = 0; l < Width; ++l)
+                rows[k * Width + l] = columns[l][t + k];
+    }
+    static void RowsToColumns(const int32_t *rows, int t, int16_t *const *columns)
+    {
+        for (int l = 0; l < Width; ++l)
+            for (int k = 0; k < kTransposeRows; ++k)
+                columns[l][t + k] = static_cast<int16_t>(rows[k * Width + l]);
+    }
+};
+
 // ---- Lane values with operators, over a lane-operation set L ----
 
 template <class L>

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-struct NeonLanes {
+struct NeonLanes : ScalarTranspose<4> {
     static constexpr int kWidth = 4;
     using V = int32x4_t;
 
@@ -65,20 +65,6 @@ struct NeonLanes {
     {
         length = BitLength(m);
         top6 = vorrq_s32(vshlq_s32(vshlq_n_s32(m, 6), vnegq_s32(length)), extra);
-    }
-    // Rows of the lane-interleaved block from each lane's own buffer, and back, a few at a time.
-    static constexpr int kTransposeRows = 4;
-    static void ColumnsToRows(const int16_t *const *columns, int t, int32_t *rows)
-    {
-        for (int k = 0; k < kTransposeRows; ++k)
-            for (int l = 0; l < kWidth; ++l)
-                rows[k * kWidth + l] = columns[l][t + k];
-    }
-    static void RowsToColumns(const int32_t *rows, int t, int16_t *const *columns)
-    {
-        for (int l = 0; l < kWidth; ++l)
-            for (int k = 0; k < kTransposeRows; ++k)
-                columns[l][t + k] = static_cast<int16_t>(rows[k * kWidth + l]);
     }
     static bool Any(V a) { return vmaxvq_u32(vreinterpretq_u32_s32(a)) != 0; }
 };

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
-struct PortableLanes {
+struct PortableLanes : ScalarTranspose<8> {
     static constexpr int kWidth = 8;
     typedef int32_t V __attribute__((vector_size(32)));
     typedef uint32_t U __attribute__((vector_size(32)));
@@ -75,20 +75,6 @@ struct PortableLanes {
     {
         length = BitLength(m);
         top6 = ((m << 6) >> length) | extra;
-    }
-    // Rows of the lane-interleaved block from each lane's own buffer, and back, a few at a time.
-    static constexpr int kTransposeRows = 4;
-    static void ColumnsToRows(const int16_t *const *columns, int t, int32_t *rows)
-    {
-        for (int k = 0; k < kTransposeRows; ++k)
-            for (int l = 0; l < kWidth; ++l)
-                rows[k * kWidth + l] = columns[l][t + k];
-    }
-    static void RowsToColumns(const int32_t *rows, int t, int16_t *const *columns)
-    {
-        for (int l = 0; l < kWidth; ++l)
-            for (int k = 0; k < kTransposeRows; ++k)
-                columns[l][t + k] = static_cast<int16_t>(rows[k * kWidth + l]);
     }
     static bool Any(V a)
     {

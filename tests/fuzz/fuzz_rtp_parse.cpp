@@ -57,16 +57,6 @@ private:
     VoiceCodecState m_decoder{};
 };
 
-class SplittingSink final : public OrderedFrameSink {
-public:
-    SplittingSink(FrameSplitter &splitter, OrderedFrameSink &next) : m_splitter(splitter), m_next(next) {}
-    void Deliver(const OrderedFrame &frame) override { m_splitter.Split(frame, m_next); }
-
-private:
-    FrameSplitter &m_splitter;
-    OrderedFrameSink &m_next;
-};
-
 void CheckParse(const uint8_t *packet, int32_t length)
 {
     OrvoRtpHeader h;

@@ -116,4 +116,11 @@ bool SplitHostPort(const std::string &text, std::string *host, std::string *port
     return true;
 }
 
+std::string ConnectGaveUpText(const Endpoint &to, int timeoutMs, bool stopped)
+{
+    if (stopped)
+        return "stopped while connecting to " + to.Text();
+    return "no answer from " + to.Text() + " within " + std::to_string(timeoutMs / 1000) + " s";
+}
+
 } // namespace orvo::talktool

@@ -12,4 +12,15 @@
 #include <sys/socket.h>
 #endif
 
+#include <string>
+
+#include "socket.h"
+
+namespace orvo::talktool {
+
+// Why a connection attempt ended without an answer: a stop request, or the time-out.
+std::string ConnectGaveUpText(const Endpoint &to, int timeoutMs, bool stopped);
+
+} // namespace orvo::talktool
+
 #endif

@@ -89,21 +89,19 @@ bool Socket::ConnectTcp(const Endpoint &to, int timeoutMs, const volatile std::s
         Close();
         return false;
     }
-    *error = stop && *stop ? "stopped while connecting to " + to.Text()
-                           : "no answer from " + to.Text() + " within " + std::to_string(timeoutMs / 1000) + " s";
+    *error = ConnectGaveUpText(to, timeoutMs, stop && *stop);
     Close();
     return false;
 }
 
 uint16_t Socket::LocalPort() const
 {
-    sockaddr_storage local{};
-    socklen_t length = sizeof(local);
-    if (m_handle == kNone || getsockname(Fd(m_handle), reinterpret_cast<sockaddr *>(&local), &length) != 0)
+    Endpoint local;
+    socklen_t length = sizeof(local.storage);
+    if (m_handle == kNone || getsockname(Fd(m_handle), reinterpret_cast<sockaddr *>(local.storage), &length) != 0)
         return 0;
-    if (local.ss_family == AF_INET6)
-        return ntohs(reinterpret_cast<sockaddr_in6 *>(&local)->sin6_port);
-    return ntohs(reinterpret_cast<sockaddr_in *>(&local)->sin_port);
+    local.length = static_cast<uint32_t>(length);
+    return local.Port();
 }
 
 bool Socket::SendTo(const Endpoint &to, const void *data, size_t length)

@@ -30,18 +30,13 @@ void MapDefaultDynamicTypes()
     }
 }
 
-class RtpTransport : public Transport {
+class RtpTransport : public PeerDatagramTransport {
 public:
-    explicit RtpTransport(const RtpOptions &options) : m_options(options) {}
+    explicit RtpTransport(const RtpOptions &options) : PeerDatagramTransport(options.peer), m_options(options) {}
 
     bool Open(std::string *error) override
     {
-        if (!StartSockets(error))
-            return false;
-        const PeerOptions &peer = m_options.peer;
-        if (!peer.host.empty() && !ResolveEndpoint(peer.host, peer.port, &m_peer, error))
-            return false;
-        if (!m_socket.OpenUdp(m_peer.IsIpv6(), peer.listenPort, error))
+        if (!OpenPeerSocket(error))
             return false;
         int32_t rc = Orvo_RtpSenderInit(&m_sender, m_options.voiceType, m_options.payloadType, 0);
         if (rc != 0) {
@@ -78,29 +73,17 @@ public:
         return orvo::tool::WriteFileAtomically(m_options.sdpPath, bytes, error);
     }
 
-    size_t Sockets(Socket **sockets, size_t max) override
-    {
-        if (max == 0)
-            return 0;
-        sockets[0] = &m_socket;
-        return 1;
-    }
-
     bool Receive(const bool *readable, std::string *) override
     {
         if (!readable[0])
             return true;
-        auto accept = [this](const Endpoint &from) {
-            return m_options.peer.acceptAny || !m_peer.IsSet() || SameEndpoint(from, m_peer);
-        };
-        DrainDatagrams(m_socket, m_datagram, sizeof(m_datagram), &m_received, &m_refusedSenders, accept,
-                       [this](long n) {
-                           if (n > static_cast<long>(sizeof(m_datagram))) {
-                               ++m_tooLong; // cut by the receive: not whole, never handed in
-                               return;
-                           }
-                           Orvo_InputRtpData(m_datagram, static_cast<int32_t>(n));
-                       });
+        ReceiveFromPeer(m_datagram, sizeof(m_datagram), [this](long n) {
+            if (n > static_cast<long>(sizeof(m_datagram))) {
+                ++m_tooLong; // cut by the receive: not whole, never handed in
+                return;
+            }
+            Orvo_InputRtpData(m_datagram, static_cast<int32_t>(n));
+        });
         return true;
     }
 
@@ -121,41 +104,38 @@ public:
                std::to_string(m_sender.payload_type) + ") to " + m_peer.Text();
     }
 
-    uint32_t Received() const override { return m_received; }
-    uint32_t RefusedSenders() const override { return m_refusedSenders; }
-
     std::string StatusDetail() const override
     {
-        OrvoRtpStats s{};
-        uint32_t refused = 0;
-        if (!ReadRtpReceiveStats(&s, &refused))
+        OrvoRtpStats s;
+        const std::string summary = RtpReceiveSummary(&s);
+        if (summary.empty())
             return "";
-        char text[200];
-        std::snprintf(text, sizeof(text), "rtp queued %u refused %u lost %u late %u duplicates %u too long %u",
-                      s.queued, refused, s.lost, s.late, s.duplicates, m_tooLong);
-        return text;
+        return summary + " duplicates " + std::to_string(s.duplicates) + " too long " + std::to_string(m_tooLong);
     }
 
 private:
     RtpOptions m_options;
-    Endpoint m_peer;
-    Socket m_socket;
     OrvoRtpSender m_sender{};
     unsigned char m_datagram[kDatagramMax];
     unsigned char m_rtp[ORVO_RTP_PACKET_MAX];
-    uint32_t m_received = 0, m_refusedSenders = 0, m_tooLong = 0;
+    uint32_t m_tooLong = 0;
 };
 
 } // namespace
 
-bool ReadRtpReceiveStats(OrvoRtpStats *stats, uint32_t *refused)
+std::string RtpReceiveSummary(OrvoRtpStats *stats)
 {
+    *stats = OrvoRtpStats{};
     stats->size = sizeof(*stats);
     if (Orvo_GetRtpStats(stats) != 0)
-        return false;
-    *refused = stats->refused_argument + stats->refused_short + stats->refused_version + stats->refused_padding +
-               stats->refused_payload_type + stats->refused_length + stats->refused_oversize + stats->refused_full;
-    return true;
+        return "";
+    const uint32_t refused = stats->refused_argument + stats->refused_short + stats->refused_version +
+                             stats->refused_padding + stats->refused_payload_type + stats->refused_length +
+                             stats->refused_oversize + stats->refused_full;
+    char text[120];
+    std::snprintf(text, sizeof(text), "rtp queued %u refused %u lost %u late %u", stats->queued, refused,
+                  stats->lost, stats->late);
+    return text;
 }
 
 std::unique_ptr<Transport> MakeRtpTransport(const RtpOptions &options)

@@ -219,15 +219,13 @@ public:
 
     std::string StatusDetail() const override
     {
-        OrvoRtpStats s{};
-        uint32_t refused = 0;
-        if (!ReadRtpReceiveStats(&s, &refused))
+        OrvoRtpStats s;
+        const std::string summary = RtpReceiveSummary(&s);
+        if (summary.empty())
             return "";
-        char text[240];
-        std::snprintf(text, sizeof(text), "rtp queued %u refused %u lost %u late %u, back channel %s%s, keep-alives %u",
-                      s.queued, refused, s.lost, s.late, Orvo_RtpNameOfVoiceType(m_sender.voice_type),
-                      m_tcpDrops ? (", dropped " + std::to_string(m_tcpDrops)).c_str() : "", m_keepAlives);
-        return text;
+        return summary + ", back channel " + Orvo_RtpNameOfVoiceType(m_sender.voice_type) +
+               (m_tcpDrops ? ", dropped " + std::to_string(m_tcpDrops) : "") + ", keep-alives " +
+               std::to_string(m_keepAlives);
     }
 
 private:

@@ -21,6 +21,54 @@ struct PeerOptions {
     bool acceptAny = false;  // take datagrams from any sender, not only from the peer
 };
 
+// A transport on one UDP socket with one peer (talk packets, plain RTP): the socket, opened for
+// the peer's address family, is the one the loop waits on, and a datagram is taken only from the
+// peer, or from anyone when told so or when there is no peer to compare with (listening only).
+class PeerDatagramTransport : public Transport {
+public:
+    explicit PeerDatagramTransport(const PeerOptions &peer) : m_peerOptions(peer) {}
+
+    size_t Sockets(Socket **sockets, size_t max) override
+    {
+        if (max == 0)
+            return 0;
+        sockets[0] = &m_socket;
+        return 1;
+    }
+    uint32_t Received() const override { return m_received; }
+    uint32_t RefusedSenders() const override { return m_refusedSenders; }
+
+protected:
+    bool OpenPeerSocket(std::string *error)
+    {
+        if (!StartSockets(error))
+            return false;
+        if (!m_peerOptions.host.empty() &&
+            !ResolveEndpoint(m_peerOptions.host, m_peerOptions.port, &m_peer, error))
+            return false;
+        return m_socket.OpenUdp(m_peer.IsIpv6(), m_peerOptions.listenPort, error);
+    }
+
+    // Every waiting datagram from the peer into `buffer`, then take(length) (see DrainDatagrams).
+    template <typename Take>
+    void ReceiveFromPeer(unsigned char *buffer, size_t capacity, Take take)
+    {
+        DrainDatagrams(
+            m_socket, buffer, capacity, &m_received, &m_refusedSenders,
+            [this](const Endpoint &from) {
+                return m_peerOptions.acceptAny || !m_peer.IsSet() || SameEndpoint(from, m_peer);
+            },
+            take);
+    }
+
+    PeerOptions m_peerOptions;
+    Endpoint m_peer;
+    Socket m_socket;
+
+private:
+    uint32_t m_received = 0, m_refusedSenders = 0;
+};
+
 // Every outgoing talk packet is one datagram to the peer; every datagram from the peer goes to
 // Orvo_InputTalkData.
 std::unique_ptr<Transport> MakeTalkTransport(const PeerOptions &peer);
@@ -36,9 +84,10 @@ struct RtpOptions {
 // received RTP packet of a known payload type is played.
 std::unique_ptr<Transport> MakeRtpTransport(const RtpOptions &options);
 
-// The library's RTP receive counters for the status line, with the refusals of every reason summed
-// in `refused`. false when the library gives none.
-bool ReadRtpReceiveStats(OrvoRtpStats *stats, uint32_t *refused);
+// The start of the status line of an RTP receiver: "rtp queued Q refused R lost L late T", with
+// the refusals of every reason summed, from the library's counters, which land in `stats`. Empty
+// when the library gives none.
+std::string RtpReceiveSummary(OrvoRtpStats *stats);
 
 struct RtspOptions {
     std::string url;          // rtsp://[user:pass@]host[:port]/path
