@@ -1,5 +1,5 @@
-// Endpoint handling shared by the POSIX and the Winsock socket layer (both use the BSD address
-// records).
+// What the POSIX and the Winsock socket layers share: endpoints (both use the BSD address
+// records), moving a socket, and the text of a connection given up.
 #include <cstring>
 
 #include "socket.h"
@@ -114,6 +114,17 @@ bool SplitHostPort(const std::string &text, std::string *host, std::string *port
         *host = host->substr(1, host->size() - 2); // [::1]:5000
     *port = text.substr(colon + 1);
     return true;
+}
+
+// The same on every platform: the handle moves, the one it replaces is closed.
+Socket &Socket::operator=(Socket &&other) noexcept
+{
+    if (this != &other) {
+        Close();
+        m_handle = other.m_handle;
+        other.m_handle = kNone;
+    }
+    return *this;
 }
 
 std::string ConnectGaveUpText(const Endpoint &to, int timeoutMs, bool stopped)

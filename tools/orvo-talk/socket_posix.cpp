@@ -23,16 +23,6 @@ bool StartSockets(std::string *) { return true; }
 
 std::string Socket::LastErrorText() { return std::strerror(errno); }
 
-Socket &Socket::operator=(Socket &&other) noexcept
-{
-    if (this != &other) {
-        Close();
-        m_handle = other.m_handle;
-        other.m_handle = kNone;
-    }
-    return *this;
-}
-
 void Socket::Close()
 {
     if (m_handle != kNone)

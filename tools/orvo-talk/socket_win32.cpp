@@ -43,16 +43,6 @@ bool StartSockets(std::string *error)
 
 std::string Socket::LastErrorText() { return ErrorText(WSAGetLastError()); }
 
-Socket &Socket::operator=(Socket &&other) noexcept
-{
-    if (this != &other) {
-        Close();
-        m_handle = other.m_handle;
-        other.m_handle = kNone;
-    }
-    return *this;
-}
-
 void Socket::Close()
 {
     if (m_handle != kNone)
