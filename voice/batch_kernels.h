@@ -38,13 +38,11 @@ namespace orvo::voice::batch {
 
 // An entry packs DQLN (12 bits, signed) above W(I) (12 bits, signed), F(I) (3 bits) and the
 // magnitude index (4 bits).
-inline constexpr int32_t kEntryIndexMask = 15;
 inline constexpr int kEntryFShift = 4;
 inline constexpr int32_t kEntryFMask = 7;
 inline constexpr int kEntryWShift = 8;
 inline constexpr int kEntryFieldBits = 12;
 inline constexpr int kEntryDqlnShift = 20;
-inline constexpr int kMaxCodes = 1 << g726::kMaxBits;
 inline constexpr int kCodesPerGroup = 8; // eight G.726 codes of b bits are b whole bytes
 
 constexpr int32_t PackEntry(int32_t dqln, int32_t w, int32_t f, int32_t index)
@@ -54,30 +52,22 @@ constexpr int32_t PackEntry(int32_t dqln, int32_t w, int32_t f, int32_t index)
                                 (static_cast<uint32_t>(f) << kEntryFShift) | static_cast<uint32_t>(index));
 }
 
-// By normalized log difference (offset as g726::QuantizerTable, whose choice of index it repeats).
+// By magnitude index, repeated up to a whole number of eight-entry rows: a lookup reads only the
+// low three bits of its index (and a fourth picks the row), so the decoder can index by the code
+// with its sign bits flipped (which leaves the magnitude index in the low bits) without masking.
+inline constexpr int kEntryRow = 8;
+
 template <int Bits>
-constexpr std::array<int32_t, g726::kDlnSpan> MakeLaneQuantizer()
+inline constexpr int kMagnitudes = 1 << (Bits - 1);
+
+template <int Bits>
+constexpr std::array<int32_t, (kMagnitudes<Bits> > kEntryRow ? kMagnitudes<Bits> : kEntryRow)> MakeLaneEntries()
 {
-    std::array<int32_t, g726::kDlnSpan> table{};
+    std::array<int32_t, (kMagnitudes<Bits> > kEntryRow ? kMagnitudes<Bits> : kEntryRow)> table{};
     const g726::RateTable &t = g726::TableFor(Bits);
     for (std::size_t i = 0; i < table.size(); ++i) {
-        const int32_t entry = g726::QuantizerTable<Bits>::kEntries[i];
-        const int32_t index = entry & g726::kQuantizerIndexMask;
-        table[i] = PackEntry(entry >> g726::kQuantizerIndexBits, t.w[index], t.f[index], index);
-    }
-    return table;
-}
-
-// By code, for the decoder.
-template <int Bits>
-constexpr std::array<int32_t, kMaxCodes> MakeLaneCodeEntries()
-{
-    std::array<int32_t, kMaxCodes> table{};
-    const g726::RateTable &t = g726::TableFor(Bits);
-    constexpr int32_t kAll = (1 << Bits) - 1;
-    for (int32_t code = 0; code <= kAll; ++code) {
-        const int32_t index = (code >> (Bits - 1)) ? kAll - code : code;
-        table[static_cast<std::size_t>(code)] = PackEntry(t.dqln[index], t.w[index], t.f[index], index);
+        const std::size_t index = i % static_cast<std::size_t>(kMagnitudes<Bits>);
+        table[i] = PackEntry(t.dqln[index], t.w[index], t.f[index], static_cast<int32_t>(index));
     }
     return table;
 }
@@ -86,6 +76,50 @@ constexpr std::array<int32_t, kMaxCodes> MakeLaneCodeEntries()
 // bits; the exponent bias in those units.
 inline constexpr int kFloatMantissaTop7 = 16;
 inline constexpr int32_t kDlFloatBias = 127 << 7;
+
+// The quantizer as comparisons: the encoder kernel's dl - (y >> 2) against the last value below
+// each step of g726::QuantizerTable, whose magnitude index never falls as the slot rises. Its
+// index is the lowest slot's plus the number of steps passed; below the table's span it is the
+// lowest slot's and above it the highest one's, as the clamped slot gives. No table load stands
+// in the chain from one sample to the next.
+template <int Bits>
+constexpr int32_t SlotIndex(int slot)
+{
+    return g726::QuantizerTable<Bits>::kEntries[static_cast<std::size_t>(slot)] & g726::kQuantizerIndexMask;
+}
+
+template <int Bits>
+constexpr bool IndexRisesWithSlot()
+{
+    for (int slot = 1; slot < g726::kDlnSpan; ++slot)
+        if (SlotIndex<Bits>(slot) < SlotIndex<Bits>(slot - 1))
+            return false;
+    return true;
+}
+static_assert(IndexRisesWithSlot<2>() && IndexRisesWithSlot<3>() && IndexRisesWithSlot<4>() &&
+                  IndexRisesWithSlot<5>(),
+              "the quantizer's magnitude index never falls as the slot rises");
+
+template <int Bits>
+struct QuantizerSteps {
+    static constexpr int32_t kLowest = SlotIndex<Bits>(0);
+    static constexpr int kCount = SlotIndex<Bits>(g726::kDlnSpan - 1) - kLowest;
+    // Row k: the highest dl - (y >> 2) still below the step to index kLowest + k + 1.
+    struct alignas(32) Rows {
+        int32_t rows[kCount][kMaxLanes];
+    };
+    static constexpr Rows Make()
+    {
+        Rows r{};
+        int k = 0;
+        for (int slot = 1; slot < g726::kDlnSpan; ++slot)
+            for (int32_t i = SlotIndex<Bits>(slot - 1); i < SlotIndex<Bits>(slot); ++i, ++k)
+                for (int l = 0; l < kMaxLanes; ++l)
+                    r.rows[k][l] = slot - 1 - (g726::kDlnOffset - kDlFloatBias);
+        return r;
+    }
+    static constexpr Rows kRows = Make();
+};
 
 // A zero difference falls in the lowest slot in the encoder kernel, where the scalar coder has
 // dl = 0, that is slot kDlnOffset - (y >> 2) with y >> 2 at least kYuMin >> 2: every slot up to
@@ -105,8 +139,7 @@ static_assert(ZeroQuantizesLowest<2>() && ZeroQuantizesLowest<3>() && ZeroQuanti
 
 template <int Bits>
 struct G726LaneTables {
-    static constexpr std::array<int32_t, g726::kDlnSpan> kQuantizer = MakeLaneQuantizer<Bits>();
-    static constexpr std::array<int32_t, kMaxCodes> kByCode = MakeLaneCodeEntries<Bits>();
+    static constexpr auto kByIndex = MakeLaneEntries<Bits>();
 };
 
 inline constexpr int kImaCodes = 16;
@@ -161,10 +194,11 @@ struct ImaLaneTables {
 // address formed once per step (Launder): otherwise compilers rebuild them from immediates in
 // every step, for want of registers.
 inline constexpr int32_t kLaneConstantValues[] = {
-    -16384, -12288, -11776, -8192, -8191, -192, 0,    1,    3,     7,     9,     14,    15,      30,
-    31,     32,     63,     64,    126,   127,  128,  192,  256,   512,   544,   1024,  1280,    1535,
-    3199,   5120,   8191,   12288, 15360, 16384, 31744, 32767, 65536, 32 | (48 << 16),
-    -32768, 2,      4,      8,     88,    32 | 65536, 1 << 30, 1280 - (127 << 7),
+    -16384, -12288, -11776, -8192, -8191, -192,  0,     1,     3,      7,       9,        14,
+    15,     30,     31,     32,    63,    64,    126,   127,   128,    192,     256,      512,
+    1024,   1535,   8191,   12288, 15360, 16384, 31744, 32767, -32768, 2,       4,        8,
+    88,     544,    1280,  5120,  1 << 30, 31 << 18, (32 << 18) | 48, 31 << 21, (32 << 21) | 128,
+    ~(15 << 7),
 };
 inline constexpr int kLaneConstantCount = sizeof kLaneConstantValues / sizeof kLaneConstantValues[0];
 
@@ -278,9 +312,10 @@ ORVO_LANE_INLINE Lane<L> K(const int32_t *base)
 
 // ---- G.726 ----
 
-// A past value (DQ1..DQ6, SR1, SR2) as FMULT reads it: the shift 30 - exponent, the mantissa with
-// 1 above it (so that one multiply-add of 16-bit halves also adds FMULT's rounding 48), and the
-// sign as bit 31 with the opposite bit 30 below it. A coefficient below 2^15 in magnitude has
+// A past value (DQ1..DQ6, SR1, SR2) as FMULT reads it: the shift 30 - exponent, the mantissa at
+// bit 21 with 128 below it (kPastMantissaShift: with the coefficient's mantissa at bit 18 and 48
+// below it, one multiply-add of 16-bit halves gives 128 x (product + FMULT's rounding 48), already
+// at the scale of FMULT's final shift), and the sign as bit 31 with the opposite bit 30 below it. A coefficient below 2^15 in magnitude has
 // bits 30 and 31 alike, so the sign XOR-ed with a coefficient (or with a 0/-1 mask) has the
 // product's sign in bit 31 and is never zero: it can go straight to an instruction that negates
 // by the sign of its operand and zeroes where that operand is zero.
@@ -334,17 +369,23 @@ ORVO_LANE_INLINE void StoreField(G726State *const *states, int32_t G726State::*f
     X(a1, a1) X(a2, a2) X(ap, ap) X(dml, dml) X(dms, dms) X(td, td) X(yl, yl) X(yu, yu) X(b[0], b1)    \
     X(b[1], b2) X(b[2], b3) X(b[3], b4) X(b[4], b5) X(b[5], b6)
 
+inline constexpr int kPastMantissaShift = 21;
+inline constexpr int32_t kPastMantissaLow = 128;
+inline constexpr int kCoefficientMantissaShift = 18; // where a float's top mantissa bits stand
+inline constexpr int32_t kCoefficientRounding = 48;
+
 template <class L>
 ORVO_LANE_INLINE PastValue<L> SplitFloat(Lane<L> raw, const int32_t *c)
 {
-    return {K<30, L>(c) - ((raw >> 6) & K<15, L>(c)), (raw & K<63, L>(c)) | K<65536, L>(c),
+    return {K<30, L>(c) - ((raw >> 6) & K<15, L>(c)),
+            ((raw & K<63, L>(c)) << kPastMantissaShift) | K<kPastMantissaLow, L>(c),
             ((raw << 21) >> 31) ^ K<(1 << 30), L>(c)};
 }
 
 template <class L>
 ORVO_LANE_INLINE Lane<L> JoinFloat(const PastValue<L> &p, const int32_t *c)
 {
-    return (Shr(p.sign, 31) << 10) + ((K<30, L>(c) - p.shift) << 6) + (p.mant & K<63, L>(c));
+    return (Shr(p.sign, 31) << 10) + ((K<30, L>(c) - p.shift) << 6) + Shr(p.mant, kPastMantissaShift);
 }
 
 int32_t G726State::*const kDqFields[kG726Order] = {&G726State::dq1, &G726State::dq2, &G726State::dq3,
@@ -397,9 +438,13 @@ ORVO_LANE_INLINE Lane<L> Fmult(Lane<L> an, const PastValue<L> &p, const int32_t 
 {
     const Lane<L> anMag = Abs(an >> 2);
     Lane<L> anExp, anMant;
-    L::LengthAndTop6(anMag.v, K<126, L>(c).v, K<31, L>(c).v, K<(32 | (48 << 16)), L>(c).v, anExp.v, anMant.v);
-    const Lane<L> mant = MulAddHalves(p.mant, anMant) >> 4;
-    const Lane<L> mag = SarV(mant << 11, p.shift - anExp) & K<g726::kDqMagnitudeMask, L>(c);
+    L::template LengthAndTop6<kCoefficientMantissaShift>(
+        anMag.v, K<126, L>(c).v, K<(31 << kCoefficientMantissaShift), L>(c).v,
+        K<(32 << kCoefficientMantissaShift) | kCoefficientRounding, L>(c).v, anExp.v, anMant.v);
+    // 128 x (product + 48), less the four bits FMULT drops: its mantissa times 2^11, so one
+    // arithmetic shift by 30 - exponent ends FMULT.
+    const Lane<L> mant = MulAddHalves(p.mant, anMant) & K<~(15 << 7), L>(c);
+    const Lane<L> mag = SarV(mant, p.shift - anExp) & K<g726::kDqMagnitudeMask, L>(c);
     return {L::ApplySign(mag.v, (p.sign ^ an).v)}; // the sign of srn against the sign of an
 }
 
@@ -423,6 +468,37 @@ ORVO_LANE_INLINE Lane<L> FloatOfAny(Lane<L> sign, Lane<L> m)
     return LoadLane<L>(signs);
 }
 
+// The magnitude index of dl - (y >> 2) (QuantizerSteps): the passed steps' masks summed as a tree.
+template <class L, int Bits>
+ORVO_LANE_INLINE Lane<L> QuantizeIndex(Lane<L> dly)
+{
+    using Q = QuantizerSteps<Bits>;
+    const int32_t *rows = Launder(&Q::kRows.rows[0][0]);
+    // Two running sums keep few registers live and the chain short.
+    Lane<L> even = Gt(dly, LoadLane<L>(rows));
+    Lane<L> odd = even ^ even;
+    for (int k = 1; k < Q::kCount; ++k) {
+        const Lane<L> passed = Gt(dly, LoadLane<L>(rows + k * kMaxLanes));
+        if (k % 2)
+            odd = odd + passed;
+        else
+            even = even + passed;
+    }
+    return Q::kLowest - (even + odd); // each passed step is -1
+}
+
+// The table entry of a magnitude index held in the low Bits - 1 bits of `index`.
+template <class L, int Bits>
+ORVO_LANE_INLINE Lane<L> EntryOf(Lane<L> index, const int32_t *c)
+{
+    const int32_t *table = G726LaneTables<Bits>::kByIndex.data();
+    const Lane<L> low = {L::Lookup8(table, index.v)};
+    if constexpr (kMagnitudes<Bits> <= kEntryRow)
+        return low;
+    else
+        return Select(Gt(index & K<15, L>(c), K<7, L>(c)), Lane<L>{L::Lookup8(table + kEntryRow, index.v)}, low);
+}
+
 // One step of g726::Step on every lane, reading the past from window w and writing w[6].
 // Encode: value holds samples, returns codes. Decode: value holds codes, returns samples.
 template <class L, int Bits, bool Encode>
@@ -430,7 +506,6 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
 {
     constexpr int32_t kAll = (1 << Bits) - 1;
     constexpr int kUpbShift = Bits == 5 ? 9 : 8;
-    using T = G726LaneTables<Bits>;
     const int32_t *c = ConstantBase();
     const G726Past<L> &last = w[kG726Order - 1];
     const G726Past<L> &beforeLast = w[kG726Order - 2];
@@ -462,10 +537,8 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
         // the lowest slot here where the scalar step has dl = 0; both quantize alike
         // (ZeroQuantizesLowest).
         const Lane<L> dl = Lane<L>{L::FloatBits(m.v)} >> kFloatMantissaTop7;
-        const Lane<L> slot = Min(Max(dl - y2 + K<g726::kDlnOffset - kDlFloatBias, L>(c), K<0, L>(c)),
-                                 K<g726::kDlnSpan - 1, L>(c));
-        entry = Gather(T::kQuantizer.data(), slot);
-        const Lane<L> index = entry & K<kEntryIndexMask, L>(c);
+        const Lane<L> index = QuantizeIndex<L, Bits>(dl - y2);
+        entry = EntryOf<L, Bits>(index, c);
         if constexpr (Bits == 2)
             negative = ds;
         else
@@ -473,8 +546,8 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
         code = Select(negative, K<kAll, L>(c) - index, index);
     } else {
         code = value & K<kAll, L>(c);
-        entry = Gather(T::kByCode.data(), code);
         negative = Gt(code, K<(kAll >> 1), L>(c));
+        entry = EntryOf<L, Bits>(code ^ negative, c); // the magnitude index in the low bits
     }
 
     // 4. Inverse quantizer.
@@ -499,16 +572,18 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
     const Lane<L> srNegative = (sr << 16) >> 31; // bit 15 of sr
     const Lane<L> srMag = (sr ^ srNegative) - srNegative;
     Lane<L> srExp, srTop6;
-    L::LengthAndTop6(srMag.v, K<126, L>(c).v, K<31, L>(c).v, K<32, L>(c).v, srExp.v, srTop6.v);
+    L::template LengthAndTop6<0>(srMag.v, K<126, L>(c).v, K<31, L>(c).v, K<32, L>(c).v, srExp.v, srTop6.v);
     G726Past<L> &next = w[kG726Order];
     next.srRaw = (srNegative & K<1024, L>(c)) + (srExp << 6) + srTop6;
-    next.sr = PastValue<L>{K<30, L>(c) - srExp, srTop6 | K<65536, L>(c), srNegative ^ K<(1 << 30), L>(c)};
+    next.sr = PastValue<L>{K<30, L>(c) - srExp, (srTop6 << kPastMantissaShift) | K<kPastMantissaLow, L>(c), srNegative ^ K<(1 << 30), L>(c)};
     if (__builtin_expect(Any(Shr(srMag, 15)), 0)) {
         next.srRaw = FloatOfAny(srNegative & K<1, L>(c), srMag);
         next.sr = SplitFloat<L>(next.srRaw, c);
     }
     Lane<L> dqExp, dqTop6;
-    L::LengthAndTop6(mag.v, K<126, L>(c).v, K<31, L>(c).v, K<(32 | 65536), L>(c).v, dqExp.v, dqTop6.v);
+    L::template LengthAndTop6<kPastMantissaShift>(
+        mag.v, K<126, L>(c).v, K<(31 << kPastMantissaShift), L>(c).v,
+        K<(32 << kPastMantissaShift) | kPastMantissaLow, L>(c).v, dqExp.v, dqTop6.v);
     next.dq = PastValue<L>{K<30, L>(c) - dqExp, dqTop6, negative ^ K<(1 << 30), L>(c)};
     next.pk = pk0;
 

@@ -53,14 +53,21 @@ struct Avx2Lanes {
     {
         return _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(table)), index);
     }
-    // Bit length and the six bits from the leading one, OR-ed with `extra` (which holds 32, the
-    // leading one, for a zero value), of values below 2^24, from a float conversion: its exponent is the bit length plus 126 and its
-    // mantissa starts with the five bits after the leading one.
-    static void LengthAndTop6(V m, V bias126, V low5, V extra, V &length, V &top6)
+    // Bit length and the five bits after the leading one, placed at bit At (`mask5` is 31 << At)
+    // and OR-ed with `extra` (which holds the leading one, 32 << At, also for a zero value), of
+    // values below 2^24, from a float conversion: its exponent is the bit length plus 126 and its
+    // mantissa starts with the five bits after the leading one, at bit 18.
+    template <int At>
+    static void LengthAndTop6(V m, V bias126, V mask5, V extra, V &length, V &top6)
     {
         const __m256i f = _mm256_castps_si256(_mm256_cvtepi32_ps(m));
         length = _mm256_subs_epu16(_mm256_srli_epi32(f, 23), bias126);
-        top6 = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(f, 18), low5), extra);
+        __m256i placed = f;
+        if constexpr (At < 18)
+            placed = _mm256_srli_epi32(f, 18 - At);
+        else if constexpr (At > 18)
+            placed = _mm256_slli_epi32(f, At - 18);
+        top6 = _mm256_or_si256(_mm256_and_si256(placed, mask5), extra);
     }
     static bool Any(V a) { return !_mm256_testz_si256(a, a); }
 

@@ -61,10 +61,11 @@ struct NeonLanes : ScalarTranspose<4> {
         return vld1q_s32(values);
     }
     static V Lookup8(const int32_t *table, V index) { return Gather(table, vandq_s32(index, vdupq_n_s32(7))); }
+    template <int At>
     static void LengthAndTop6(V m, V, V, V extra, V &length, V &top6)
     {
         length = BitLength(m);
-        top6 = vorrq_s32(vshlq_s32(vshlq_n_s32(m, 6), vnegq_s32(length)), extra);
+        top6 = vorrq_s32(vshlq_n_s32(vshlq_s32(vshlq_n_s32(m, 6), vnegq_s32(length)), At), extra);
     }
     static bool Any(V a) { return vmaxvq_u32(vreinterpretq_u32_s32(a)) != 0; }
 };

@@ -71,10 +71,11 @@ struct PortableLanes : ScalarTranspose<8> {
         return r;
     }
     static V Lookup8(const int32_t *table, V index) { return Gather(table, index & 7); }
+    template <int At>
     static void LengthAndTop6(V m, V, V, V extra, V &length, V &top6)
     {
         length = BitLength(m);
-        top6 = ((m << 6) >> length) | extra;
+        top6 = (((m << 6) >> length) << At) | extra;
     }
     static bool Any(V a)
     {
