@@ -278,6 +278,8 @@ template <class L> ORVO_LANE_INLINE Lane<L> operator>>(Lane<L> a, int n) { retur
 template <class L> ORVO_LANE_INLINE Lane<L> &operator+=(Lane<L> &a, Lane<L> b) { return a = a + b; }
 
 template <class L> ORVO_LANE_INLINE Lane<L> Splat(int32_t x) { return {L::Splat(x)}; }
+// Zero, which every instruction set makes without a load or a constant.
+template <class L> ORVO_LANE_INLINE Lane<L> Zero() { return {L::Splat(0)}; }
 template <class L> ORVO_LANE_INLINE Lane<L> LoadLane(const int32_t *p) { return {L::Load(p)}; }
 template <class L> ORVO_LANE_INLINE void StoreLane(int32_t *p, Lane<L> a) { L::Store(p, a.v); }
 template <class L> ORVO_LANE_INLINE Lane<L> Min(Lane<L> a, Lane<L> b) { return {L::Min(a.v, b.v)}; }
@@ -340,6 +342,7 @@ inline constexpr int kG726Order = 6;
 inline constexpr int kG726HistoryRows = 26; // steps between two moves of the window
 inline constexpr int kG726History = kG726Order + kG726HistoryRows;
 
+// td is held as a mask (0 or -1), which the transition detector applies as it stands.
 template <class L>
 struct G726Lanes {
     Lane<L> a1, a2, ap, dml, dms, td, yl, yu;
@@ -366,8 +369,8 @@ ORVO_LANE_INLINE void StoreField(G726State *const *states, int32_t G726State::*f
 
 // The fields of G726Lanes, in its order (format and bits never change).
 #define ORVO_BATCH_G726_FIELDS(X)                                                                  \
-    X(a1, a1) X(a2, a2) X(ap, ap) X(dml, dml) X(dms, dms) X(td, td) X(yl, yl) X(yu, yu) X(b[0], b1)    \
-    X(b[1], b2) X(b[2], b3) X(b[3], b4) X(b[4], b5) X(b[5], b6)
+    X(a1, a1) X(a2, a2) X(ap, ap) X(dml, dml) X(dms, dms) X(yl, yl) X(yu, yu) X(b[0], b1) X(b[1], b2) \
+    X(b[2], b3) X(b[3], b4) X(b[4], b5) X(b[5], b6)
 
 inline constexpr int kPastMantissaShift = 21;
 inline constexpr int32_t kPastMantissaLow = 128;
@@ -401,6 +404,8 @@ ORVO_LANE_INLINE void LoadG726(G726State *const *states, G726Lanes<L> &s, G726Pa
 #define ORVO_BATCH_LOAD(lane, field) s.lane = LoadField<L>(states, &G726State::field);
     ORVO_BATCH_G726_FIELDS(ORVO_BATCH_LOAD)
 #undef ORVO_BATCH_LOAD
+    const Lane<L> td = LoadField<L>(states, &G726State::td);
+    s.td = Eq(Eq(td, Zero<L>()), Zero<L>());
     for (int k = 0; k < kG726Order; ++k)
         past[k] = G726Past<L>{};
     G726Past<L> *w = past;
@@ -422,6 +427,7 @@ ORVO_LANE_INLINE void SaveG726(const G726Lanes<L> &s, const G726Past<L> *w, G726
 #define ORVO_BATCH_SAVE(lane, field) StoreField<L>(states, &G726State::field, s.lane);
     ORVO_BATCH_G726_FIELDS(ORVO_BATCH_SAVE)
 #undef ORVO_BATCH_SAVE
+    StoreField<L>(states, &G726State::td, s.td & K<1, L>(c));
     // Every DQ is the floating form of a magnitude below 2^15: eleven bits, joined back exactly.
     for (int i = 0; i < kG726Order; ++i)
         StoreField<L>(states, kDqFields[i], JoinFloat<L>(w[kG726Order - 1 - i].dq, c));
@@ -516,7 +522,8 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
     const Lane<L> al = Min(s.ap >> 2, K<64, L>(c));
     const Lane<L> yl6 = s.yl >> 6;
     const Lane<L> prod = MulLo(s.yu - yl6, al);
-    const Lane<L> y = yl6 + ((prod + ((prod >> 31) & K<63, L>(c))) >> 6);
+    // prod / 64, toward zero (where prod is 0, so is the magnitude the sign is applied to)
+    const Lane<L> y = yl6 + Lane<L>{L::ApplySign((Abs(prod) >> 6).v, prod.v)};
     const Lane<L> y2 = y >> 2;
 
     // 2. Signal estimate.
@@ -542,8 +549,8 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
         if constexpr (Bits == 2)
             negative = ds;
         else
-            negative = ds | Eq(index, K<0, L>(c)); // magnitude 0 is coded as all ones
-        code = Select(negative, K<kAll, L>(c) - index, index);
+            negative = ds | Eq(index, Zero<L>()); // magnitude 0 is coded as all ones
+        code = index ^ (negative & K<kAll, L>(c)); // kAll - index where negative
     } else {
         code = value & K<kAll, L>(c);
         negative = Gt(code, K<(kAll >> 1), L>(c));
@@ -556,18 +563,25 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
     const Lane<L> dqt = (dql & K<127, L>(c)) + K<128, L>(c);
     const Lane<L> mag = AndNot(dql >> 31, SarV(dqt << 7, K<14, L>(c) - dex));
 
-    // 5. Transition detector, with the previous td and yl.
-    const Lane<L> ylint = s.yl >> 15;
-    const Lane<L> ylfrac = (s.yl >> 10) & K<31, L>(c);
-    const Lane<L> thr = Select(Gt(ylint, K<9, L>(c)), K<(31 << 10), L>(c), ShlV(ylfrac + K<32, L>(c), ylint & K<31, L>(c)));
-    const Lane<L> dqthr = (thr + (thr >> 1)) >> 1;
-    const Lane<L> tr = AndNot(Eq(s.td, K<0, L>(c)), Gt(mag, dqthr));
+    // 5. Transition detector, with the previous td and yl: only lanes that detected a tone can have
+    // a transition, so the threshold is formed only when one has.
+    Lane<L> tr = Zero<L>();
+    bool transition = false;
+    if (__builtin_expect(Any(s.td), 0)) {
+        const Lane<L> ylint = s.yl >> 15;
+        const Lane<L> ylfrac = (s.yl >> 10) & K<31, L>(c);
+        const Lane<L> thr = Select(Gt(ylint, K<9, L>(c)), K<(31 << 10), L>(c),
+                                   ShlV(ylfrac + K<32, L>(c), ylint & K<31, L>(c)));
+        const Lane<L> dqthr = (thr + (thr >> 1)) >> 1;
+        tr = s.td & Gt(mag, dqthr);
+        transition = Any(tr);
+    }
 
     // 6. Reconstruction and predictor update.
     const Lane<L> dqs = (mag ^ negative) - negative;
     const Lane<L> dqsez = sez + dqs;
     const Lane<L> pk0 = dqsez >> 15;
-    const Lane<L> sigpk = Eq(dqsez, K<0, L>(c));
+    const Lane<L> sigpk = Eq(dqsez, Zero<L>());
     const Lane<L> sr = se + dqs;
     const Lane<L> srNegative = (sr << 16) >> 31; // bit 15 of sr
     const Lane<L> srMag = (sr ^ srNegative) - srNegative;
@@ -588,7 +602,7 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
     next.pk = pk0;
 
     // UPB: +-128 by the agreement of the signs, 0 for a zero difference.
-    const Lane<L> step = AndNot(Eq(mag, K<0, L>(c)), K<128, L>(c));
+    const Lane<L> step = AndNot(Eq(mag, Zero<L>()), K<128, L>(c));
     for (int i = 0; i < kG726Order; ++i) {
         const Lane<L> u = {L::ApplySign(step.v, (w[kG726Order - 1 - i].dq.sign ^ negative).v)};
         s.b[i] = s.b[i] - (s.b[i] >> kUpbShift) + u;
@@ -601,10 +615,8 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
     s.a2 = Min(Max(s.a2 - (s.a2 >> 7) + g, K<-12288, L>(c)), K<12288, L>(c));
     const Lane<L> h = AndNot(sigpk, Select(same1, K<192, L>(c), K<-192, L>(c)));
     s.a1 = Min(Max(s.a1 - (s.a1 >> 8) + h, s.a2 - K<15360, L>(c)), K<15360, L>(c) - s.a2);
-    // A transition (only ever after a detected tone) clears the predictor, in the lanes that have
-    // it; seldom any, so the clearing is skipped for the others.
-    const bool transition = __builtin_expect(Any(tr), 0);
-    if (transition) {
+    // A transition clears the predictor, in the lanes that have it.
+    if (__builtin_expect(transition, 0)) {
         for (int i = 0; i < kG726Order; ++i)
             s.b[i] = AndNot(tr, s.b[i]);
         s.a2 = AndNot(tr, s.a2);
@@ -613,7 +625,7 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
 
     // 7. Tone detector (a cleared A2 detects none).
     const Lane<L> tdp = Gt(K<-11776, L>(c), s.a2);
-    s.td = tdp & K<1, L>(c);
+    s.td = tdp;
 
     // 8. Adaptation speed control.
     const Lane<L> f = (entry >> kEntryFShift) & K<kEntryFMask, L>(c);
@@ -962,7 +974,7 @@ ORVO_LANE_INLINE Lane<L> AdpcmEncodeStep(Lane<L> sample, Lane<L> &predicted, Lan
     predicted = Min(Max(predicted + Lane<L>{L::NegateWhereNegative(delta.v, negative.v, K<1, L>(c).v)},
                         K<-32768, L>(c)),
                     K<32767, L>(c));
-    index = Min(Max(index + Lane<L>{L::Lookup8(ImaLaneTables::kIndexSteps.data(), magnitude.v)}, K<0, L>(c)),
+    index = Min(Max(index + Lane<L>{L::Lookup8(ImaLaneTables::kIndexSteps.data(), magnitude.v)}, Zero<L>()),
                 K<kImaMaxIndex, L>(c));
     return magnitude | (negative & K<kImaSignBit, L>(c));
 }
@@ -1012,7 +1024,7 @@ void AdpcmDecodeLanes(AdpcmState *const *states, const uint8_t *const *codes, in
         const Lane<L> code = LoadLane<L>(block.values + t * W);
         const Lane<L> delta = Gather(ImaLaneTables::kSignedDifferences.data(), (index << 4) | code);
         predicted = Min(Max(predicted + delta, K<-32768, L>(c)), K<32767, L>(c));
-        index = Min(Max(index + Lane<L>{L::Lookup8(ImaLaneTables::kIndexSteps.data(), code.v)}, K<0, L>(c)),
+        index = Min(Max(index + Lane<L>{L::Lookup8(ImaLaneTables::kIndexSteps.data(), code.v)}, Zero<L>()),
                     K<kImaMaxIndex, L>(c));
         StoreLane<L>(block.values + t * W, predicted);
     }
