@@ -505,6 +505,31 @@ ORVO_LANE_INLINE Lane<L> EntryOf(Lane<L> index, const int32_t *c)
         return Select(Gt(index & K<15, L>(c), K<7, L>(c)), Lane<L>{L::Lookup8(table + kEntryRow, index.v)}, low);
 }
 
+// The inverse quantizer: DQ's magnitude from the entry's DQLN and y >> 2.
+template <class L>
+ORVO_LANE_INLINE Lane<L> InverseQuantize(Lane<L> entry, Lane<L> y2, const int32_t *c)
+{
+    const Lane<L> dql = (entry >> kEntryDqlnShift) + y2;
+    const Lane<L> dex = (dql >> 7) & K<15, L>(c);
+    const Lane<L> dqt = (dql & K<127, L>(c)) + K<128, L>(c);
+    return AndNot(dql >> 31, SarV(dqt << 7, K<14, L>(c) - dex));
+}
+
+// UPB's step: 128, or 0 for a zero difference.
+template <class L>
+ORVO_LANE_INLINE Lane<L> UpbStep(Lane<L> mag, const int32_t *c)
+{
+    return AndNot(Eq(mag, Zero<L>()), K<128, L>(c));
+}
+
+// UPB: the coefficient leaks and moves by the step, up where the signs of the new DQ and the
+// past one agree and down where they differ.
+template <class L, int Shift>
+ORVO_LANE_INLINE Lane<L> UpdateB(Lane<L> b, const PastValue<L> &past, Lane<L> negative, Lane<L> step)
+{
+    return b - (b >> Shift) + Lane<L>{L::ApplySign(step.v, (past.sign ^ negative).v)};
+}
+
 // One step of g726::Step on every lane, reading the past from window w and writing w[6].
 // Encode: value holds samples, returns codes. Decode: value holds codes, returns samples.
 template <class L, int Bits, bool Encode>
@@ -526,15 +551,30 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
     const Lane<L> y = yl6 + Lane<L>{L::ApplySign((Abs(prod) >> 6).v, prod.v)};
     const Lane<L> y2 = y >> 2;
 
-    // 2. Signal estimate.
-    const Lane<L> z = (Fmult(s.b[0], w[5].dq, c) + Fmult(s.b[1], w[4].dq, c)) +
-                      (Fmult(s.b[2], w[3].dq, c) + Fmult(s.b[3], w[2].dq, c)) +
-                      (Fmult(s.b[4], w[1].dq, c) + Fmult(s.b[5], w[0].dq, c));
+    // 2-4. Signal estimate, code with its table entry and the sign of DQ (as a mask), inverse
+    // quantizer. The decoder knows its code first: it updates each B coefficient (UPB) as soon
+    // as FMULT has read it, so that coefficient and past value are read once for both.
+    Lane<L> code, entry, negative, mag, step, z;
+    if constexpr (Encode) {
+        z = (Fmult(s.b[0], w[5].dq, c) + Fmult(s.b[1], w[4].dq, c)) +
+            (Fmult(s.b[2], w[3].dq, c) + Fmult(s.b[3], w[2].dq, c)) +
+            (Fmult(s.b[4], w[1].dq, c) + Fmult(s.b[5], w[0].dq, c));
+    } else {
+        code = value & K<kAll, L>(c);
+        negative = Gt(code, K<(kAll >> 1), L>(c));
+        entry = EntryOf<L, Bits>(code ^ negative, c); // the magnitude index in the low bits
+        mag = InverseQuantize<L>(entry, y2, c);
+        step = UpbStep<L>(mag, c);
+        Lane<L> f[kG726Order];
+        for (int i = 0; i < kG726Order; ++i) {
+            const PastValue<L> &dq = w[kG726Order - 1 - i].dq;
+            f[i] = Fmult(s.b[i], dq, c);
+            s.b[i] = UpdateB<L, kUpbShift>(s.b[i], dq, negative, step);
+        }
+        z = (f[0] + f[1]) + (f[2] + f[3]) + (f[4] + f[5]);
+    }
     const Lane<L> sez = z >> 1;
     const Lane<L> se = (z + (Fmult(s.a1, last.sr, c) + Fmult(s.a2, beforeLast.sr, c))) >> 1;
-
-    // 3. Code, its table entry and the sign of DQ (as a mask).
-    Lane<L> code, entry, negative;
     if constexpr (Encode) {
         const Lane<L> d = (value >> 2) - se;
         const Lane<L> ds = d >> 31;
@@ -551,17 +591,11 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
         else
             negative = ds | Eq(index, Zero<L>()); // magnitude 0 is coded as all ones
         code = index ^ (negative & K<kAll, L>(c)); // kAll - index where negative
-    } else {
-        code = value & K<kAll, L>(c);
-        negative = Gt(code, K<(kAll >> 1), L>(c));
-        entry = EntryOf<L, Bits>(code ^ negative, c); // the magnitude index in the low bits
+        mag = InverseQuantize<L>(entry, y2, c);
+        step = UpbStep<L>(mag, c);
+        for (int i = 0; i < kG726Order; ++i)
+            s.b[i] = UpdateB<L, kUpbShift>(s.b[i], w[kG726Order - 1 - i].dq, negative, step);
     }
-
-    // 4. Inverse quantizer.
-    const Lane<L> dql = (entry >> kEntryDqlnShift) + y2;
-    const Lane<L> dex = (dql >> 7) & K<15, L>(c);
-    const Lane<L> dqt = (dql & K<127, L>(c)) + K<128, L>(c);
-    const Lane<L> mag = AndNot(dql >> 31, SarV(dqt << 7, K<14, L>(c) - dex));
 
     // 5. Transition detector, with the previous td and yl: only lanes that detected a tone can have
     // a transition, so the threshold is formed only when one has.
@@ -601,12 +635,6 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
     next.dq = PastValue<L>{K<30, L>(c) - dqExp, dqTop6, negative ^ K<(1 << 30), L>(c)};
     next.pk = pk0;
 
-    // UPB: +-128 by the agreement of the signs, 0 for a zero difference.
-    const Lane<L> step = AndNot(Eq(mag, Zero<L>()), K<128, L>(c));
-    for (int i = 0; i < kG726Order; ++i) {
-        const Lane<L> u = {L::ApplySign(step.v, (w[kG726Order - 1 - i].dq.sign ^ negative).v)};
-        s.b[i] = s.b[i] - (s.b[i] >> kUpbShift) + u;
-    }
     // UPA2, LIMC, UPA1, LIMD.
     const Lane<L> fa1 = Min(Max(s.a1, K<-8191, L>(c)), K<8191, L>(c)) << 2;
     const Lane<L> same1 = Eq(pk0, pk1);
