@@ -600,7 +600,6 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
     // 5. Transition detector, with the previous td and yl: only lanes that detected a tone can have
     // a transition, so the threshold is formed only when one has.
     Lane<L> tr = Zero<L>();
-    bool transition = false;
     if (__builtin_expect(Any(s.td), 0)) {
         const Lane<L> ylint = s.yl >> 15;
         const Lane<L> ylfrac = (s.yl >> 10) & K<31, L>(c);
@@ -608,7 +607,6 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
                                    ShlV(ylfrac + K<32, L>(c), ylint & K<31, L>(c)));
         const Lane<L> dqthr = (thr + (thr >> 1)) >> 1;
         tr = s.td & Gt(mag, dqthr);
-        transition = Any(tr);
     }
 
     // 6. Reconstruction and predictor update.
@@ -643,13 +641,12 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
     s.a2 = Min(Max(s.a2 - (s.a2 >> 7) + g, K<-12288, L>(c)), K<12288, L>(c));
     const Lane<L> h = AndNot(sigpk, Select(same1, K<192, L>(c), K<-192, L>(c)));
     s.a1 = Min(Max(s.a1 - (s.a1 >> 8) + h, s.a2 - K<15360, L>(c)), K<15360, L>(c) - s.a2);
-    // A transition clears the predictor, in the lanes that have it.
-    if (__builtin_expect(transition, 0)) {
-        for (int i = 0; i < kG726Order; ++i)
-            s.b[i] = AndNot(tr, s.b[i]);
-        s.a2 = AndNot(tr, s.a2);
-        s.a1 = AndNot(tr, s.a1);
-    }
+    // A transition clears the predictor, in the lanes that have it. Unconditional: a branch here
+    // would keep two copies of every coefficient live.
+    for (int i = 0; i < kG726Order; ++i)
+        s.b[i] = AndNot(tr, s.b[i]);
+    s.a2 = AndNot(tr, s.a2);
+    s.a1 = AndNot(tr, s.a1);
 
     // 7. Tone detector (a cleared A2 detects none).
     const Lane<L> tdp = Gt(K<-11776, L>(c), s.a2);
@@ -663,8 +660,7 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
     const Lane<L> steady = AndNot(tdp, Gt(y, K<1535, L>(c)) & Gt(s.dml >> 3, spread));
     const Lane<L> ax = AndNot(steady, K<512, L>(c));
     s.ap = s.ap + ((ax - s.ap) >> 4);
-    if (transition)
-        s.ap = Select(tr, K<256, L>(c), s.ap);
+    s.ap = Select(tr, K<256, L>(c), s.ap);
 
     // 9. Scale factor adaptation.
     const Lane<L> wi = (entry << (32 - kEntryWShift - kEntryFieldBits)) >> (32 - kEntryFieldBits);
