@@ -505,21 +505,18 @@ ORVO_LANE_INLINE Lane<L> EntryOf(Lane<L> index, const int32_t *c)
         return Select(Gt(index & K<15, L>(c), K<7, L>(c)), Lane<L>{L::Lookup8(table + kEntryRow, index.v)}, low);
 }
 
-// The inverse quantizer: DQ's magnitude from the entry's DQLN and y >> 2.
+// The inverse quantizer: DQ's magnitude from the entry's DQLN and y >> 2, and UPB's step: 128,
+// or 0 for a zero magnitude, which is exactly a negative DQL (the shift below leaves at least 1),
+// so the step does not wait for the magnitude.
 template <class L>
-ORVO_LANE_INLINE Lane<L> InverseQuantize(Lane<L> entry, Lane<L> y2, const int32_t *c)
+ORVO_LANE_INLINE void InverseQuantize(Lane<L> entry, Lane<L> y2, const int32_t *c, Lane<L> &mag, Lane<L> &step)
 {
     const Lane<L> dql = (entry >> kEntryDqlnShift) + y2;
     const Lane<L> dex = (dql >> 7) & K<15, L>(c);
     const Lane<L> dqt = (dql & K<127, L>(c)) + K<128, L>(c);
-    return AndNot(dql >> 31, SarV(dqt << 7, K<14, L>(c) - dex));
-}
-
-// UPB's step: 128, or 0 for a zero difference.
-template <class L>
-ORVO_LANE_INLINE Lane<L> UpbStep(Lane<L> mag, const int32_t *c)
-{
-    return AndNot(Eq(mag, Zero<L>()), K<128, L>(c));
+    const Lane<L> zero = dql >> 31;
+    mag = AndNot(zero, SarV(dqt << 7, K<14, L>(c) - dex));
+    step = AndNot(zero, K<128, L>(c));
 }
 
 // UPB: the coefficient leaks and moves by the step, up where the signs of the new DQ and the
@@ -563,8 +560,7 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
         code = value & K<kAll, L>(c);
         negative = Gt(code, K<(kAll >> 1), L>(c));
         entry = EntryOf<L, Bits>(code ^ negative, c); // the magnitude index in the low bits
-        mag = InverseQuantize<L>(entry, y2, c);
-        step = UpbStep<L>(mag, c);
+        InverseQuantize<L>(entry, y2, c, mag, step);
         Lane<L> f[kG726Order];
         for (int i = 0; i < kG726Order; ++i) {
             const PastValue<L> &dq = w[kG726Order - 1 - i].dq;
@@ -591,8 +587,7 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
         else
             negative = ds | Eq(index, Zero<L>()); // magnitude 0 is coded as all ones
         code = index ^ (negative & K<kAll, L>(c)); // kAll - index where negative
-        mag = InverseQuantize<L>(entry, y2, c);
-        step = UpbStep<L>(mag, c);
+        InverseQuantize<L>(entry, y2, c, mag, step);
         for (int i = 0; i < kG726Order; ++i)
             s.b[i] = UpdateB<L, kUpbShift>(s.b[i], w[kG726Order - 1 - i].dq, negative, step);
     }
