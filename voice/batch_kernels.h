@@ -327,11 +327,15 @@ struct PastValue {
 };
 
 // What a step leaves for the steps after it: its DQ and SR as FMULT reads them, SR in the
-// floating format as the record holds it, and the sign of its partial signal estimate.
+// floating format as the record holds it where that cannot be joined back from FMULT's form,
+// and the sign of its partial signal estimate.
 template <class L>
 struct G726Past {
     PastValue<L> dq, sr;
     Lane<L> srRaw, pk;
+    // Whether srRaw holds SR as the record does; otherwise it is JoinFloat(sr), formed only when
+    // the record is saved. Set where SR came from the record or from the rare wide magnitudes.
+    bool rawKept;
 };
 
 // The past of the coder as a sliding window over a short buffer: the step of window w reads DQ(i+1)
@@ -415,6 +419,7 @@ ORVO_LANE_INLINE void LoadG726(G726State *const *states, G726Lanes<L> &s, G726Pa
         G726Past<L> &at = w[kG726Order - 1 - j];
         at.srRaw = LoadField<L>(states, kSrFields[j]);
         at.sr = SplitFloat<L>(at.srRaw, c);
+        at.rawKept = true;
         at.pk = LoadField<L>(states, kPkFields[j]);
     }
 }
@@ -432,7 +437,8 @@ ORVO_LANE_INLINE void SaveG726(const G726Lanes<L> &s, const G726Past<L> *w, G726
     for (int i = 0; i < kG726Order; ++i)
         StoreField<L>(states, kDqFields[i], JoinFloat<L>(w[kG726Order - 1 - i].dq, c));
     for (int j = 0; j < 2; ++j) {
-        StoreField<L>(states, kSrFields[j], w[kG726Order - 1 - j].srRaw);
+        const G726Past<L> &at = w[kG726Order - 1 - j];
+        StoreField<L>(states, kSrFields[j], at.rawKept ? at.srRaw : JoinFloat<L>(at.sr, c));
         StoreField<L>(states, kPkFields[j], w[kG726Order - 1 - j].pk);
     }
 }
@@ -615,11 +621,12 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
     Lane<L> srExp, srTop6;
     L::template LengthAndTop6<0>(srMag.v, K<126, L>(c).v, K<31, L>(c).v, K<32, L>(c).v, srExp.v, srTop6.v);
     G726Past<L> &next = w[kG726Order];
-    next.srRaw = (srNegative & K<1024, L>(c)) + (srExp << 6) + srTop6;
+    next.rawKept = false;
     next.sr = PastValue<L>{K<30, L>(c) - srExp, (srTop6 << kPastMantissaShift) | K<kPastMantissaLow, L>(c), srNegative ^ K<(1 << 30), L>(c)};
     if (__builtin_expect(Any(Shr(srMag, 15)), 0)) {
         next.srRaw = FloatOfAny(srNegative & K<1, L>(c), srMag);
         next.sr = SplitFloat<L>(next.srRaw, c);
+        next.rawKept = true;
     }
     Lane<L> dqExp, dqTop6;
     L::template LengthAndTop6<kPastMantissaShift>(
