@@ -616,15 +616,20 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
     const Lane<L> pk0 = dqsez >> 15;
     const Lane<L> sigpk = Eq(dqsez, Zero<L>());
     const Lane<L> sr = se + dqs;
-    const Lane<L> srNegative = (sr << 16) >> 31; // bit 15 of sr
-    const Lane<L> srMag = (sr ^ srNegative) - srNegative;
-    Lane<L> srExp, srTop6;
-    L::template LengthAndTop6<0>(srMag.v, K<126, L>(c).v, K<31, L>(c).v, K<32, L>(c).v, srExp.v, srTop6.v);
+    // SR's sign and magnitude as the floating format takes them, for SR within 15 bits.
+    const Lane<L> srNegative = sr >> 31;
+    const Lane<L> srMag = Abs(sr);
+    Lane<L> srExp, srMant;
+    L::template LengthAndTop6<kPastMantissaShift>(
+        srMag.v, K<126, L>(c).v, K<(31 << kPastMantissaShift), L>(c).v,
+        K<(32 << kPastMantissaShift) | kPastMantissaLow, L>(c).v, srExp.v, srMant.v);
     G726Past<L> &next = w[kG726Order];
     next.rawKept = false;
-    next.sr = PastValue<L>{K<30, L>(c) - srExp, (srTop6 << kPastMantissaShift) | K<kPastMantissaLow, L>(c), srNegative ^ K<(1 << 30), L>(c)};
+    next.sr = PastValue<L>{K<30, L>(c) - srExp, srMant, srNegative ^ K<(1 << 30), L>(c)};
     if (__builtin_expect(Any(Shr(srMag, 15)), 0)) {
-        next.srRaw = FloatOfAny(srNegative & K<1, L>(c), srMag);
+        // Beyond: the format's sign is bit 15 of SR, as g726::Step takes it.
+        const Lane<L> bit15 = (sr << 16) >> 31;
+        next.srRaw = FloatOfAny(bit15 & K<1, L>(c), (sr ^ bit15) - bit15);
         next.sr = SplitFloat<L>(next.srRaw, c);
         next.rawKept = true;
     }
