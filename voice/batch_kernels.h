@@ -332,10 +332,7 @@ struct PastValue {
 template <class L>
 struct G726Past {
     PastValue<L> dq, sr;
-    Lane<L> srRaw, pk;
-    // Whether srRaw holds SR as the record does; otherwise it is JoinFloat(sr), formed only when
-    // the record is saved. Set where SR came from the record or from the rare wide magnitudes.
-    bool rawKept;
+    Lane<L> srRaw, pk; // srRaw only where G726Lanes::rawKept says so
 };
 
 // The past of the coder as a sliding window over a short buffer: the step of window w reads DQ(i+1)
@@ -351,6 +348,10 @@ template <class L>
 struct G726Lanes {
     Lane<L> a1, a2, ap, dml, dms, td, yl, yu;
     Lane<L> b[kG726Order];
+    // Bit k: the SR of the step k steps back is held in the record's format (srRaw), as it came
+    // from the record or from the rare wide magnitudes. Elsewhere it is JoinFloat of FMULT's
+    // form, formed only when the record is saved.
+    uint32_t rawKept;
 };
 
 template <class L>
@@ -408,6 +409,7 @@ ORVO_LANE_INLINE void LoadG726(G726State *const *states, G726Lanes<L> &s, G726Pa
 #define ORVO_BATCH_LOAD(lane, field) s.lane = LoadField<L>(states, &G726State::field);
     ORVO_BATCH_G726_FIELDS(ORVO_BATCH_LOAD)
 #undef ORVO_BATCH_LOAD
+    s.rawKept = 3; // SR1 and SR2 as the record holds them
     const Lane<L> td = LoadField<L>(states, &G726State::td);
     s.td = Eq(Eq(td, Zero<L>()), Zero<L>());
     for (int k = 0; k < kG726Order; ++k)
@@ -419,7 +421,6 @@ ORVO_LANE_INLINE void LoadG726(G726State *const *states, G726Lanes<L> &s, G726Pa
         G726Past<L> &at = w[kG726Order - 1 - j];
         at.srRaw = LoadField<L>(states, kSrFields[j]);
         at.sr = SplitFloat<L>(at.srRaw, c);
-        at.rawKept = true;
         at.pk = LoadField<L>(states, kPkFields[j]);
     }
 }
@@ -438,7 +439,7 @@ ORVO_LANE_INLINE void SaveG726(const G726Lanes<L> &s, const G726Past<L> *w, G726
         StoreField<L>(states, kDqFields[i], JoinFloat<L>(w[kG726Order - 1 - i].dq, c));
     for (int j = 0; j < 2; ++j) {
         const G726Past<L> &at = w[kG726Order - 1 - j];
-        StoreField<L>(states, kSrFields[j], at.rawKept ? at.srRaw : JoinFloat<L>(at.sr, c));
+        StoreField<L>(states, kSrFields[j], (s.rawKept >> j) & 1 ? at.srRaw : JoinFloat<L>(at.sr, c));
         StoreField<L>(states, kPkFields[j], w[kG726Order - 1 - j].pk);
     }
 }
@@ -624,14 +625,14 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
         srMag.v, K<126, L>(c).v, K<(31 << kPastMantissaShift), L>(c).v,
         K<(32 << kPastMantissaShift) | kPastMantissaLow, L>(c).v, srExp.v, srMant.v);
     G726Past<L> &next = w[kG726Order];
-    next.rawKept = false;
+    s.rawKept <<= 1;
     next.sr = PastValue<L>{K<30, L>(c) - srExp, srMant, srNegative ^ K<(1 << 30), L>(c)};
     if (__builtin_expect(Any(Shr(srMag, 15)), 0)) {
         // Beyond: the format's sign is bit 15 of SR, as g726::Step takes it.
         const Lane<L> bit15 = (sr << 16) >> 31;
         next.srRaw = FloatOfAny(bit15 & K<1, L>(c), (sr ^ bit15) - bit15);
         next.sr = SplitFloat<L>(next.srRaw, c);
-        next.rawKept = true;
+        s.rawKept |= 1;
     }
     Lane<L> dqExp, dqTop6;
     L::template LengthAndTop6<kPastMantissaShift>(
