@@ -527,12 +527,105 @@ ORVO_LANE_INLINE void InverseQuantize(Lane<L> entry, Lane<L> y2, const int32_t *
 }
 
 // UPB: the coefficient leaks and moves by the step, up where the signs of the new DQ and the
-// past one agree and down where they differ.
+// past one agree and down where they differ. signedStep is the step with the new DQ's sign.
 template <class L, int Shift>
-ORVO_LANE_INLINE Lane<L> UpdateB(Lane<L> b, const PastValue<L> &past, Lane<L> negative, Lane<L> step)
+ORVO_LANE_INLINE Lane<L> UpdateB(Lane<L> b, const PastValue<L> &past, Lane<L> signedStep)
 {
-    return b - (b >> Shift) + Lane<L>{L::ApplySign(step.v, (past.sign ^ negative).v)};
+    return b - (b >> Shift) + Lane<L>{L::ApplySign(signedStep.v, past.sign.v)};
 }
+
+// The scale factor y: al = 64 above ap = 256, else ap >> 2 (then at most 64).
+template <class L>
+ORVO_LANE_INLINE Lane<L> ScaleFactor(const G726Lanes<L> &s, const int32_t *c)
+{
+    const Lane<L> al = Min(s.ap >> 2, K<64, L>(c));
+    const Lane<L> yl6 = s.yl >> 6;
+    const Lane<L> prod = MulLo(s.yu - yl6, al);
+    // prod / 64, toward zero (where prod is 0, so is the magnitude the sign is applied to)
+    return yl6 + Lane<L>{L::ApplySign((Abs(prod) >> 6).v, prod.v)};
+}
+
+// DQ as the later steps' FMULT reads it.
+template <class L>
+ORVO_LANE_INLINE PastValue<L> DqPast(Lane<L> mag, Lane<L> negative, const int32_t *c)
+{
+    Lane<L> exp, mant;
+    L::template LengthAndTop6<kPastMantissaShift>(
+        mag.v, K<126, L>(c).v, K<(31 << kPastMantissaShift), L>(c).v,
+        K<(32 << kPastMantissaShift) | kPastMantissaLow, L>(c).v, exp.v, mant.v);
+    return {K<30, L>(c) - exp, mant, negative ^ K<(1 << 30), L>(c)};
+}
+
+// SR into `next` as the later steps' FMULT reads it.
+template <class L>
+ORVO_LANE_INLINE void SrPast(G726Lanes<L> &s, G726Past<L> &next, Lane<L> sr, const int32_t *c)
+{
+    // SR's sign and magnitude as the floating format takes them, for SR within 15 bits.
+    const Lane<L> srNegative = sr >> 31;
+    const Lane<L> srMag = Abs(sr);
+    next.sr = DqPast<L>(srMag, srNegative, c);
+    s.rawKept <<= 1;
+    if (__builtin_expect(Any(Shr(srMag, 15)), 0)) {
+        // Beyond: the format's sign is bit 15 of SR, as g726::Step takes it.
+        const Lane<L> bit15 = (sr << 16) >> 31;
+        next.srRaw = FloatOfAny(bit15 & K<1, L>(c), (sr ^ bit15) - bit15);
+        next.sr = SplitFloat<L>(next.srRaw, c);
+        s.rawKept |= 1;
+    }
+}
+
+// UPA2, LIMC, UPA1, LIMD, from the signs of this step's and the two previous partial estimates.
+template <class L>
+ORVO_LANE_INLINE void UpdateA(G726Lanes<L> &s, Lane<L> pk0, Lane<L> pk1, Lane<L> pk2, Lane<L> sigpk,
+                              const int32_t *c)
+{
+    const Lane<L> fa1 = Min(Max(s.a1, K<-8191, L>(c)), K<8191, L>(c)) << 2;
+    const Lane<L> same1 = Eq(pk0, pk1);
+    const Lane<L> fa = (fa1 ^ same1) - same1;
+    const Lane<L> g = AndNot(sigpk, (Select(Eq(pk0, pk2), K<16384, L>(c), K<-16384, L>(c)) + fa) >> 7);
+    s.a2 = Min(Max(s.a2 - (s.a2 >> 7) + g, K<-12288, L>(c)), K<12288, L>(c));
+    const Lane<L> h = AndNot(sigpk, Select(same1, K<192, L>(c), K<-192, L>(c)));
+    s.a1 = Min(Max(s.a1 - (s.a1 >> 8) + h, s.a2 - K<15360, L>(c)), K<15360, L>(c) - s.a2);
+}
+
+// A2 below -0.71875 detects a tone.
+template <class L>
+ORVO_LANE_INLINE Lane<L> ToneDetected(const G726Lanes<L> &s, const int32_t *c)
+{
+    return Gt(K<-11776, L>(c), s.a2);
+}
+
+// Adaptation speed control and scale factor adaptation. Tone: whether some lane may have a tone
+// (tdp) or a transition (tr); without, both are all zero.
+template <class L, bool Tone>
+ORVO_LANE_INLINE void AdaptScale(G726Lanes<L> &s, Lane<L> entry, Lane<L> y, Lane<L> tdp, Lane<L> tr, const int32_t *c)
+{
+    const Lane<L> f = (entry >> kEntryFShift) & K<kEntryFMask, L>(c);
+    s.dms += ((f << 9) - s.dms) >> 5;
+    s.dml += ((f << 11) - s.dml) >> 7;
+    const Lane<L> spread = Abs((s.dms << 2) - s.dml);
+    Lane<L> steady = Gt(y, K<1535, L>(c)) & Gt(s.dml >> 3, spread);
+    if constexpr (Tone)
+        steady = AndNot(tdp, steady);
+    const Lane<L> ax = AndNot(steady, K<512, L>(c));
+    s.ap = s.ap + ((ax - s.ap) >> 4);
+    if constexpr (Tone)
+        s.ap = Select(tr, K<256, L>(c), s.ap);
+
+    const Lane<L> wi = (entry << (32 - kEntryWShift - kEntryFieldBits)) >> (32 - kEntryFieldBits);
+    s.yu = Min(Max(y + (((wi << 5) - y) >> 5), K<g726::kYuMin, L>(c)), K<g726::kYuMax, L>(c));
+    s.yl += ((s.yu << 6) - s.yl) >> 6;
+}
+
+// The decoder's output: SR limited to 14 bits, in 16.
+template <class L>
+ORVO_LANE_INLINE Lane<L> DecodedSample(Lane<L> sr, const int32_t *c)
+{
+    return Min(Max(sr, K<-8192, L>(c)), K<8191, L>(c)) << 2;
+}
+
+template <int Bits>
+inline constexpr int kUpbShift = Bits == 5 ? 9 : 8;
 
 // One step of g726::Step on every lane, reading the past from window w and writing w[6].
 // Encode: value holds samples, returns codes. Decode: value holds codes, returns samples.
@@ -540,19 +633,14 @@ template <class L, int Bits, bool Encode>
 ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value)
 {
     constexpr int32_t kAll = (1 << Bits) - 1;
-    constexpr int kUpbShift = Bits == 5 ? 9 : 8;
     const int32_t *c = ConstantBase();
     const G726Past<L> &last = w[kG726Order - 1];
     const G726Past<L> &beforeLast = w[kG726Order - 2];
     const Lane<L> pk1 = last.pk;
     const Lane<L> pk2 = beforeLast.pk;
 
-    // 1. Scale factor: al = 64 above ap = 256, else ap >> 2 (then at most 64).
-    const Lane<L> al = Min(s.ap >> 2, K<64, L>(c));
-    const Lane<L> yl6 = s.yl >> 6;
-    const Lane<L> prod = MulLo(s.yu - yl6, al);
-    // prod / 64, toward zero (where prod is 0, so is the magnitude the sign is applied to)
-    const Lane<L> y = yl6 + Lane<L>{L::ApplySign((Abs(prod) >> 6).v, prod.v)};
+    // 1. Scale factor.
+    const Lane<L> y = ScaleFactor<L>(s, c);
     const Lane<L> y2 = y >> 2;
 
     // 2-4. Signal estimate, code with its table entry and the sign of DQ (as a mask), inverse
@@ -568,11 +656,12 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
         negative = Gt(code, K<(kAll >> 1), L>(c));
         entry = EntryOf<L, Bits>(code ^ negative, c); // the magnitude index in the low bits
         InverseQuantize<L>(entry, y2, c, mag, step);
+        const Lane<L> signedStep = (step ^ negative) - negative;
         Lane<L> f[kG726Order];
         for (int i = 0; i < kG726Order; ++i) {
             const PastValue<L> &dq = w[kG726Order - 1 - i].dq;
             f[i] = Fmult(s.b[i], dq, c);
-            s.b[i] = UpdateB<L, kUpbShift>(s.b[i], dq, negative, step);
+            s.b[i] = UpdateB<L, kUpbShift<Bits>>(s.b[i], dq, signedStep);
         }
         z = (f[0] + f[1]) + (f[2] + f[3]) + (f[4] + f[5]);
     }
@@ -595,8 +684,9 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
             negative = ds | Eq(index, Zero<L>()); // magnitude 0 is coded as all ones
         code = index ^ (negative & K<kAll, L>(c)); // kAll - index where negative
         InverseQuantize<L>(entry, y2, c, mag, step);
+        const Lane<L> signedStep = (step ^ negative) - negative;
         for (int i = 0; i < kG726Order; ++i)
-            s.b[i] = UpdateB<L, kUpbShift>(s.b[i], w[kG726Order - 1 - i].dq, negative, step);
+            s.b[i] = UpdateB<L, kUpbShift<Bits>>(s.b[i], w[kG726Order - 1 - i].dq, signedStep);
     }
 
     // 5. Transition detector, with the previous td and yl: only lanes that detected a tone can have
@@ -614,41 +704,12 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
     // 6. Reconstruction and predictor update.
     const Lane<L> dqs = (mag ^ negative) - negative;
     const Lane<L> dqsez = sez + dqs;
-    const Lane<L> pk0 = dqsez >> 15;
-    const Lane<L> sigpk = Eq(dqsez, Zero<L>());
     const Lane<L> sr = se + dqs;
-    // SR's sign and magnitude as the floating format takes them, for SR within 15 bits.
-    const Lane<L> srNegative = sr >> 31;
-    const Lane<L> srMag = Abs(sr);
-    Lane<L> srExp, srMant;
-    L::template LengthAndTop6<kPastMantissaShift>(
-        srMag.v, K<126, L>(c).v, K<(31 << kPastMantissaShift), L>(c).v,
-        K<(32 << kPastMantissaShift) | kPastMantissaLow, L>(c).v, srExp.v, srMant.v);
     G726Past<L> &next = w[kG726Order];
-    s.rawKept <<= 1;
-    next.sr = PastValue<L>{K<30, L>(c) - srExp, srMant, srNegative ^ K<(1 << 30), L>(c)};
-    if (__builtin_expect(Any(Shr(srMag, 15)), 0)) {
-        // Beyond: the format's sign is bit 15 of SR, as g726::Step takes it.
-        const Lane<L> bit15 = (sr << 16) >> 31;
-        next.srRaw = FloatOfAny(bit15 & K<1, L>(c), (sr ^ bit15) - bit15);
-        next.sr = SplitFloat<L>(next.srRaw, c);
-        s.rawKept |= 1;
-    }
-    Lane<L> dqExp, dqTop6;
-    L::template LengthAndTop6<kPastMantissaShift>(
-        mag.v, K<126, L>(c).v, K<(31 << kPastMantissaShift), L>(c).v,
-        K<(32 << kPastMantissaShift) | kPastMantissaLow, L>(c).v, dqExp.v, dqTop6.v);
-    next.dq = PastValue<L>{K<30, L>(c) - dqExp, dqTop6, negative ^ K<(1 << 30), L>(c)};
-    next.pk = pk0;
-
-    // UPA2, LIMC, UPA1, LIMD.
-    const Lane<L> fa1 = Min(Max(s.a1, K<-8191, L>(c)), K<8191, L>(c)) << 2;
-    const Lane<L> same1 = Eq(pk0, pk1);
-    const Lane<L> fa = (fa1 ^ same1) - same1;
-    const Lane<L> g = AndNot(sigpk, (Select(Eq(pk0, pk2), K<16384, L>(c), K<-16384, L>(c)) + fa) >> 7);
-    s.a2 = Min(Max(s.a2 - (s.a2 >> 7) + g, K<-12288, L>(c)), K<12288, L>(c));
-    const Lane<L> h = AndNot(sigpk, Select(same1, K<192, L>(c), K<-192, L>(c)));
-    s.a1 = Min(Max(s.a1 - (s.a1 >> 8) + h, s.a2 - K<15360, L>(c)), K<15360, L>(c) - s.a2);
+    SrPast<L>(s, next, sr, c);
+    next.dq = DqPast<L>(mag, negative, c);
+    next.pk = dqsez >> 15;
+    UpdateA<L>(s, next.pk, pk1, pk2, Eq(dqsez, Zero<L>()), c);
     // A transition clears the predictor, in the lanes that have it. Unconditional: a branch here
     // would keep two copies of every coefficient live.
     for (int i = 0; i < kG726Order; ++i)
@@ -657,28 +718,16 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
     s.a1 = AndNot(tr, s.a1);
 
     // 7. Tone detector (a cleared A2 detects none).
-    const Lane<L> tdp = Gt(K<-11776, L>(c), s.a2);
+    const Lane<L> tdp = ToneDetected<L>(s, c);
     s.td = tdp;
 
-    // 8. Adaptation speed control.
-    const Lane<L> f = (entry >> kEntryFShift) & K<kEntryFMask, L>(c);
-    s.dms += ((f << 9) - s.dms) >> 5;
-    s.dml += ((f << 11) - s.dml) >> 7;
-    const Lane<L> spread = Abs((s.dms << 2) - s.dml);
-    const Lane<L> steady = AndNot(tdp, Gt(y, K<1535, L>(c)) & Gt(s.dml >> 3, spread));
-    const Lane<L> ax = AndNot(steady, K<512, L>(c));
-    s.ap = s.ap + ((ax - s.ap) >> 4);
-    s.ap = Select(tr, K<256, L>(c), s.ap);
-
-    // 9. Scale factor adaptation.
-    const Lane<L> wi = (entry << (32 - kEntryWShift - kEntryFieldBits)) >> (32 - kEntryFieldBits);
-    s.yu = Min(Max(y + (((wi << 5) - y) >> 5), K<g726::kYuMin, L>(c)), K<g726::kYuMax, L>(c));
-    s.yl += ((s.yu << 6) - s.yl) >> 6;
+    // 8-9. Adaptation speed control, scale factor adaptation.
+    AdaptScale<L, true>(s, entry, y, tdp, tr, c);
 
     if constexpr (Encode)
         return code;
     else
-        return Min(Max(sr, K<-8192, L>(c)), K<8191, L>(c)) << 2;
+        return DecodedSample<L>(sr, c);
 }
 
 // A lane-interleaved block: row t holds sample (or code) t of every lane.
