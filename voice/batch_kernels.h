@@ -1074,10 +1074,35 @@ void AdpcmEncodeLanes(AdpcmState *const *states, const int16_t *const *samples, 
         StoreLane<L>(block.values + t * W, AdpcmEncodeStep<L>(LoadLane<L>(block.values + t * W), predicted, index));
     SaveAdpcm<L>(states, predicted, index);
     // Codes pair up in order, the first of a pair in the high nibble; an unpaired last code only
-    // moved the state on.
+    // moved the state on. Each lane's codes leave the block through the sample transpose, and
+    // pair up in a loop the compiler vectorizes.
+    alignas(32) int16_t columns[kMaxLanes][kMaxSamples + 1];
+    int16_t *columnOf[kMaxLanes];
     for (int l = 0; l < W; ++l)
-        for (int t = 0; t + 1 < n; t += 2)
-            codes[l][t >> 1] = static_cast<uint8_t>((block.values[t * W + l] << 4) | block.values[(t + 1) * W + l]);
+        columnOf[l] = columns[l];
+    RowsToSamples<L>(block.values, n, columnOf);
+    for (int l = 0; l < W; ++l) {
+        const int16_t *code = columns[l];
+        uint8_t *out = codes[l];
+        for (int i = 0; i < n >> 1; ++i)
+            out[i] = static_cast<uint8_t>((code[2 * i] << 4) | code[2 * i + 1]);
+    }
+}
+
+// The n codes of one lane's bytes, two to a byte, in order: a loop the compiler vectorizes, so
+// that the codes reach the block through the same transpose as samples do.
+template <bool HighFirst>
+inline void NibblesToCodes(const uint8_t *in, int n, int16_t *out)
+{
+    constexpr int kFirstShift = HighFirst ? 4 : 0;
+    constexpr int kSecondShift = HighFirst ? 0 : 4;
+    const int pairs = n >> 1;
+    for (int i = 0; i < pairs; ++i) {
+        out[2 * i] = static_cast<int16_t>((in[i] >> kFirstShift) & 0xF);
+        out[2 * i + 1] = static_cast<int16_t>((in[i] >> kSecondShift) & 0xF);
+    }
+    if (n & 1)
+        out[n - 1] = static_cast<int16_t>((in[pairs] >> kFirstShift) & 0xF);
 }
 
 template <class L, bool HighFirst>
@@ -1086,18 +1111,14 @@ void AdpcmDecodeLanes(AdpcmState *const *states, const uint8_t *const *codes, in
     constexpr int W = L::kWidth;
     if (n <= 0)
         return;
-    constexpr int kFirstShift = HighFirst ? 4 : 0;
-    constexpr int kSecondShift = HighFirst ? 0 : 4;
-    LaneBlock block;
+    alignas(32) int16_t columns[kMaxLanes][kMaxSamples + 1];
+    const int16_t *columnOf[kMaxLanes];
     for (int l = 0; l < W; ++l) {
-        const uint8_t *in = codes[l];
-        for (int t = 0; t + 1 < n; t += 2) {
-            block.values[t * W + l] = (in[t >> 1] >> kFirstShift) & 0xF;
-            block.values[(t + 1) * W + l] = (in[t >> 1] >> kSecondShift) & 0xF;
-        }
-        if (n & 1)
-            block.values[(n - 1) * W + l] = (in[(n - 1) >> 1] >> kFirstShift) & 0xF;
+        NibblesToCodes<HighFirst>(codes[l], n, columns[l]);
+        columnOf[l] = columns[l];
     }
+    LaneBlock block;
+    SamplesToRows<L>(columnOf, n, block.values);
     Lane<L> predicted, index;
     LoadAdpcm<L>(states, predicted, index);
     for (int t = 0; t < n; ++t) {
