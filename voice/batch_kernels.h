@@ -317,8 +317,8 @@ ORVO_LANE_INLINE Lane<L> K(const int32_t *base)
 // A past value (DQ1..DQ6, SR1, SR2) as FMULT reads it: the shift 30 - exponent, the mantissa at
 // bit 21 with 128 below it (kPastMantissaShift: with the coefficient's mantissa at bit 18 and 48
 // below it, one multiply-add of 16-bit halves gives 128 x (product + FMULT's rounding 48), already
-// at the scale of FMULT's final shift), and the sign as bit 31 with the opposite bit 30 below it. A coefficient below 2^15 in magnitude has
-// bits 30 and 31 alike, so the sign XOR-ed with a coefficient (or with a 0/-1 mask) has the
+// at the scale of FMULT's final shift), and the sign as bit 31 with the opposite bit 30 below it.
+// A coefficient below 2^15 in magnitude has bits 30 and 31 alike, so the sign XOR-ed with a coefficient (or with a 0/-1 mask) has the
 // product's sign in bit 31 and is never zero: it can go straight to an instruction that negates
 // by the sign of its operand and zeroes where that operand is zero.
 template <class L>
@@ -481,7 +481,7 @@ ORVO_LANE_INLINE Lane<L> FloatOfAny(Lane<L> sign, Lane<L> m)
     return LoadLane<L>(signs);
 }
 
-// The magnitude index of dl - (y >> 2) (QuantizerSteps): the passed steps' masks summed as a tree.
+// The magnitude index of dl - (y >> 2) (QuantizerSteps): the passed steps' masks summed.
 template <class L, int Bits>
 ORVO_LANE_INLINE Lane<L> QuantizeIndex(Lane<L> dly)
 {
@@ -588,40 +588,22 @@ ORVO_LANE_INLINE void UpdateA(G726Lanes<L> &s, Lane<L> pk0, Lane<L> pk1, Lane<L>
     s.a1 = Min(Max(s.a1 - (s.a1 >> 8) + h, s.a2 - K<15360, L>(c)), K<15360, L>(c) - s.a2);
 }
 
-// A2 below -0.71875 detects a tone.
+// Adaptation speed control (no steady state in lanes with a tone, tdp; a transition, tr, resets
+// AP) and scale factor adaptation.
 template <class L>
-ORVO_LANE_INLINE Lane<L> ToneDetected(const G726Lanes<L> &s, const int32_t *c)
-{
-    return Gt(K<-11776, L>(c), s.a2);
-}
-
-// Adaptation speed control and scale factor adaptation. Tone: whether some lane may have a tone
-// (tdp) or a transition (tr); without, both are all zero.
-template <class L, bool Tone>
 ORVO_LANE_INLINE void AdaptScale(G726Lanes<L> &s, Lane<L> entry, Lane<L> y, Lane<L> tdp, Lane<L> tr, const int32_t *c)
 {
     const Lane<L> f = (entry >> kEntryFShift) & K<kEntryFMask, L>(c);
     s.dms += ((f << 9) - s.dms) >> 5;
     s.dml += ((f << 11) - s.dml) >> 7;
     const Lane<L> spread = Abs((s.dms << 2) - s.dml);
-    Lane<L> steady = Gt(y, K<1535, L>(c)) & Gt(s.dml >> 3, spread);
-    if constexpr (Tone)
-        steady = AndNot(tdp, steady);
+    const Lane<L> steady = AndNot(tdp, Gt(y, K<1535, L>(c)) & Gt(s.dml >> 3, spread));
     const Lane<L> ax = AndNot(steady, K<512, L>(c));
-    s.ap = s.ap + ((ax - s.ap) >> 4);
-    if constexpr (Tone)
-        s.ap = Select(tr, K<256, L>(c), s.ap);
+    s.ap = Select(tr, K<256, L>(c), s.ap + ((ax - s.ap) >> 4));
 
     const Lane<L> wi = (entry << (32 - kEntryWShift - kEntryFieldBits)) >> (32 - kEntryFieldBits);
     s.yu = Min(Max(y + (((wi << 5) - y) >> 5), K<g726::kYuMin, L>(c)), K<g726::kYuMax, L>(c));
     s.yl += ((s.yu << 6) - s.yl) >> 6;
-}
-
-// The decoder's output: SR limited to 14 bits, in 16.
-template <class L>
-ORVO_LANE_INLINE Lane<L> DecodedSample(Lane<L> sr, const int32_t *c)
-{
-    return Min(Max(sr, K<-8192, L>(c)), K<8191, L>(c)) << 2;
 }
 
 template <int Bits>
@@ -717,17 +699,17 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
     s.a2 = AndNot(tr, s.a2);
     s.a1 = AndNot(tr, s.a1);
 
-    // 7. Tone detector (a cleared A2 detects none).
-    const Lane<L> tdp = ToneDetected<L>(s, c);
+    // 7. Tone detector: A2 below -0.71875 (a cleared A2 detects none).
+    const Lane<L> tdp = Gt(K<-11776, L>(c), s.a2);
     s.td = tdp;
 
     // 8-9. Adaptation speed control, scale factor adaptation.
-    AdaptScale<L, true>(s, entry, y, tdp, tr, c);
+    AdaptScale<L>(s, entry, y, tdp, tr, c);
 
     if constexpr (Encode)
         return code;
     else
-        return DecodedSample<L>(sr, c);
+        return Min(Max(sr, K<-8192, L>(c)), K<8191, L>(c)) << 2; // SR limited to 14 bits, in 16
 }
 
 // A lane-interleaved block: row t holds sample (or code) t of every lane.
@@ -735,54 +717,32 @@ struct alignas(64) LaneBlock {
     int32_t values[(kMaxSamples + 1) * kMaxLanes];
 };
 
-// The coder of G groups of lanes: their states and the buffers their windows slide over.
-template <class L, int G>
-struct G726Groups {
-    G726Lanes<L> s[G];
-    G726Past<L> past[G][kG726History];
-    int at = 0; // every window stands at past[g] + at
+// The coder of one group of lanes: its state and the buffer its window slides over.
+template <class L>
+struct G726Coder {
+    G726Lanes<L> s;
+    G726Past<L> past[kG726History];
+    int at = 0; // the window stands at past + at
 };
 
-template <class L, int G>
-ORVO_LANE_INLINE void LoadGroups(G726State *const *states, G726Groups<L, G> &c)
-{
-    for (int g = 0; g < G; ++g)
-        LoadG726<L>(states + g * L::kWidth, c.s[g], c.past[g]);
-    c.at = 0;
-}
-
-template <class L, int G>
-ORVO_LANE_INLINE void SaveGroups(const G726Groups<L, G> &c, G726State *const *states)
-{
-    for (int g = 0; g < G; ++g)
-        SaveG726<L>(c.s[g], c.past[g] + c.at, states + g * L::kWidth);
-}
-
-// Runs the step over n rows of each group's block in place. The groups are independent: their
-// steps side by side give the processor two chains of dependent steps to overlap.
-template <class L, int Bits, bool Encode, int G>
-void G726Rows(G726Groups<L, G> &c, int32_t *const *rows, int n)
+// Runs the step over n rows of the block in place.
+template <class L, int Bits, bool Encode>
+void G726Rows(G726Coder<L> &c, int32_t *rows, int n)
 {
     constexpr int W = L::kWidth;
-    // Local copies that nothing else can point into: stores to the windows cannot alias them.
-    G726Lanes<L> local[G];
-    for (int g = 0; g < G; ++g)
-        local[g] = c.s[g];
+    // A local copy that nothing else can point into: stores to the window cannot alias it.
+    G726Lanes<L> local = c.s;
     int at = c.at;
     for (int t = 0; t < n; ++t) {
         if (at == kG726HistoryRows) {
-            for (int g = 0; g < G; ++g)
-                for (int k = 0; k < kG726Order; ++k)
-                    c.past[g][k] = c.past[g][kG726HistoryRows + k];
+            for (int k = 0; k < kG726Order; ++k)
+                c.past[k] = c.past[kG726HistoryRows + k];
             at = 0;
         }
-        for (int g = 0; g < G; ++g)
-            StoreLane<L>(rows[g] + t * W,
-                         G726Step<L, Bits, Encode>(local[g], c.past[g] + at, LoadLane<L>(rows[g] + t * W)));
+        StoreLane<L>(rows + t * W, G726Step<L, Bits, Encode>(local, c.past + at, LoadLane<L>(rows + t * W)));
         ++at;
     }
-    for (int g = 0; g < G; ++g)
-        c.s[g] = local[g];
+    c.s = local;
     c.at = at;
 }
 
@@ -935,23 +895,16 @@ inline void RowsToPayloads(const int32_t *rows, int n, uint8_t *const *payloads)
     }
 }
 
-// G groups of W lanes: states, samples and payloads hold G x W entries.
-template <class L, int Bits, int G>
+template <class L, int Bits>
 void G726EncodeLanes(G726State *const *states, const int16_t *const *samples, uint8_t *const *payloads, int n)
 {
-    constexpr int W = L::kWidth;
-    LaneBlock block[G];
-    int32_t *rows[G];
-    G726Groups<L, G> coder;
-    for (int g = 0; g < G; ++g) {
-        rows[g] = block[g].values;
-        SamplesToRows<L>(samples + g * W, n, rows[g]);
-    }
-    LoadGroups<L, G>(states, coder);
-    G726Rows<L, Bits, true, G>(coder, rows, n);
-    SaveGroups<L, G>(coder, states);
-    for (int g = 0; g < G; ++g)
-        RowsToPayloads<L, Bits>(rows[g], n, payloads + g * W);
+    LaneBlock block;
+    SamplesToRows<L>(samples, n, block.values);
+    G726Coder<L> coder;
+    LoadG726<L>(states, coder.s, coder.past);
+    G726Rows<L, Bits, true>(coder, block.values, n);
+    SaveG726<L>(coder.s, coder.past + coder.at, states);
+    RowsToPayloads<L, Bits>(block.values, n, payloads);
 }
 
 // The codes of W lanes' payloads of nbytes bytes into rows.
@@ -986,23 +939,17 @@ inline void PayloadsToRows(const uint8_t *const *payloads, int nbytes, int32_t *
     UnpackGroups<L, Bits>(halves.values, groups, rows);
 }
 
-template <class L, int Bits, int G>
+template <class L, int Bits>
 void G726DecodeLanes(G726State *const *states, const uint8_t *const *payloads, int16_t *const *samples, int nbytes)
 {
-    constexpr int W = L::kWidth;
     const int codes = 8 * nbytes / Bits;
-    LaneBlock block[G];
-    int32_t *rows[G];
-    G726Groups<L, G> coder;
-    for (int g = 0; g < G; ++g) {
-        rows[g] = block[g].values;
-        PayloadsToRows<L, Bits>(payloads + g * W, nbytes, rows[g]);
-    }
-    LoadGroups<L, G>(states, coder);
-    G726Rows<L, Bits, false, G>(coder, rows, codes);
-    SaveGroups<L, G>(coder, states);
-    for (int g = 0; g < G; ++g)
-        RowsToSamples<L>(rows[g], codes, samples + g * W);
+    LaneBlock block;
+    PayloadsToRows<L, Bits>(payloads, nbytes, block.values);
+    G726Coder<L> coder;
+    LoadG726<L>(states, coder.s, coder.past);
+    G726Rows<L, Bits, false>(coder, block.values, codes);
+    SaveG726<L>(coder.s, coder.past + coder.at, states);
+    RowsToSamples<L>(block.values, codes, samples);
 }
 
 // ---- IMA ADPCM ----
@@ -1139,8 +1086,8 @@ template <class L>
 constexpr Kernels MakeKernels()
 {
     return Kernels{L::kWidth,
-                   {G726EncodeLanes<L, 2, 1>, G726EncodeLanes<L, 3, 1>, G726EncodeLanes<L, 4, 1>, G726EncodeLanes<L, 5, 1>},
-                   {G726DecodeLanes<L, 2, 1>, G726DecodeLanes<L, 3, 1>, G726DecodeLanes<L, 4, 1>, G726DecodeLanes<L, 5, 1>},
+                   {G726EncodeLanes<L, 2>, G726EncodeLanes<L, 3>, G726EncodeLanes<L, 4>, G726EncodeLanes<L, 5>},
+                   {G726DecodeLanes<L, 2>, G726DecodeLanes<L, 3>, G726DecodeLanes<L, 4>, G726DecodeLanes<L, 5>},
                    AdpcmEncodeLanes<L>,
                    AdpcmDecodeLanes<L, true>,
                    AdpcmDecodeLanes<L, false>};

@@ -62,10 +62,9 @@ struct Avx2Lanes {
     {
         const __m256i f = _mm256_castps_si256(_mm256_cvtepi32_ps(m));
         length = _mm256_subs_epu16(_mm256_srli_epi32(f, 23), bias126);
+        static_assert(At >= 18, "the five bits are placed at or above where the float holds them");
         __m256i placed = f;
-        if constexpr (At < 18)
-            placed = _mm256_srli_epi32(f, 18 - At);
-        else if constexpr (At > 18)
+        if constexpr (At > 18)
             placed = _mm256_slli_epi32(f, At - 18);
         top6 = _mm256_or_si256(_mm256_and_si256(placed, mask5), extra);
     }
