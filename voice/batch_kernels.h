@@ -36,21 +36,21 @@ namespace orvo::voice::batch {
 
 // ---- Tables: one load per sample gives everything the G.726 step needs from the quantizer ----
 
-// An entry packs DQLN (12 bits, signed) above W(I) (12 bits, signed), F(I) (3 bits) and the
-// magnitude index (4 bits).
-inline constexpr int kEntryFShift = 4;
-inline constexpr int32_t kEntryFMask = 7;
-inline constexpr int kEntryWShift = 8;
-inline constexpr int kEntryFieldBits = 12;
+// An entry packs DQLN (12 bits, signed) above W(I) x 32 (17 bits, signed), both as the step
+// uses them.
 inline constexpr int kEntryDqlnShift = 20;
+inline constexpr int kEntryScaleBits = 17;
 inline constexpr int kCodesPerGroup = 8; // eight G.726 codes of b bits are b whole bytes
 
-constexpr int32_t PackEntry(int32_t dqln, int32_t w, int32_t f, int32_t index)
+constexpr int32_t PackEntry(int32_t dqln, int32_t w)
 {
     return static_cast<int32_t>((static_cast<uint32_t>(dqln) << kEntryDqlnShift) |
-                                ((static_cast<uint32_t>(w) & 0xFFFu) << kEntryWShift) |
-                                (static_cast<uint32_t>(f) << kEntryFShift) | static_cast<uint32_t>(index));
+                                (static_cast<uint32_t>(w * 32) & ((1u << kEntryScaleBits) - 1)));
 }
+
+// The targets the two speed averages move toward, F(I) << 9 for DMS and F(I) << 11 for DML, as
+// the 16-bit halves the averages are kept in (G726Lanes::dmsl).
+constexpr int32_t PackSpeedTargets(int32_t f) { return (f << 9) | (f << 11) << 16; }
 
 // By magnitude index, repeated up to a whole number of eight-entry rows: a lookup reads only the
 // low three bits of its index (and a fourth picks the row), so the decoder can index by the code
@@ -61,16 +61,32 @@ template <int Bits>
 inline constexpr int kMagnitudes = 1 << (Bits - 1);
 
 template <int Bits>
-constexpr std::array<int32_t, (kMagnitudes<Bits> > kEntryRow ? kMagnitudes<Bits> : kEntryRow)> MakeLaneEntries()
+inline constexpr std::size_t kLaneTableSize = kMagnitudes<Bits> > kEntryRow ? kMagnitudes<Bits> : kEntryRow;
+
+template <int Bits, bool Speed>
+constexpr std::array<int32_t, kLaneTableSize<Bits>> MakeLaneTable()
 {
-    std::array<int32_t, (kMagnitudes<Bits> > kEntryRow ? kMagnitudes<Bits> : kEntryRow)> table{};
+    std::array<int32_t, kLaneTableSize<Bits>> table{};
     const g726::RateTable &t = g726::TableFor(Bits);
     for (std::size_t i = 0; i < table.size(); ++i) {
         const std::size_t index = i % static_cast<std::size_t>(kMagnitudes<Bits>);
-        table[i] = PackEntry(t.dqln[index], t.w[index], t.f[index], static_cast<int32_t>(index));
+        table[i] = Speed ? PackSpeedTargets(t.f[index]) : PackEntry(t.dqln[index], t.w[index]);
     }
     return table;
 }
+
+// DQL = DQLN + (y >> 2) stays below 2048 (y is at most kYuMax), so its exponent is at most 15 and
+// the inverse quantizer can build DQ as a float from DQL's bits.
+template <int Bits>
+constexpr bool DqlBelow2048()
+{
+    for (int i = 0; i < kMagnitudes<Bits>; ++i)
+        if (g726::TableFor(Bits).dqln[i] + (g726::kYuMax >> 2) >= 2048)
+            return false;
+    return true;
+}
+static_assert(DqlBelow2048<2>() && DqlBelow2048<3>() && DqlBelow2048<4>() && DqlBelow2048<5>(),
+              "DQL stays below 2048");
 
 // The bits of a positive float shifted so that its exponent stands above its top seven mantissa
 // bits; the exponent bias in those units.
@@ -139,7 +155,8 @@ static_assert(ZeroQuantizesLowest<2>() && ZeroQuantizesLowest<3>() && ZeroQuanti
 
 template <int Bits>
 struct G726LaneTables {
-    static constexpr auto kByIndex = MakeLaneEntries<Bits>();
+    static constexpr auto kByIndex = MakeLaneTable<Bits, false>();
+    static constexpr auto kSpeedTargets = MakeLaneTable<Bits, true>();
 };
 
 inline constexpr int kImaCodes = 16;
@@ -197,8 +214,8 @@ inline constexpr int32_t kLaneConstantValues[] = {
     -16384, -12288, -11776, -8192, -8191, -192,  0,     1,     3,      7,       9,        14,
     15,     30,     31,     32,    63,    64,    126,   127,   128,    192,     256,      512,
     1024,   1535,   8191,   12288, 15360, 16384, 31744, 32767, -32768, 2,       4,        8,
-    88,     544,    1280,  5120,  1 << 30, 31 << 18, (32 << 18) | 48, 31 << 21, (32 << 21) | 128,
-    ~(15 << 7),
+    88,     544,    1280,  5120,  31 << 18, (32 << 18) | 48, 31 << 21, (32 << 21) | 128,
+    ~(15 << 7), 127 << 23, 4 - 65536, 0xFFFF,
 };
 inline constexpr int kLaneConstantCount = sizeof kLaneConstantValues / sizeof kLaneConstantValues[0];
 
@@ -303,6 +320,12 @@ template <class L> ORVO_LANE_INLINE Lane<L> MulAddHalves(Lane<L> a, Lane<L> b) {
 template <class L> ORVO_LANE_INLINE Lane<L> BitLength(Lane<L> a) { return {L::BitLength(a.v)}; }
 template <class L> ORVO_LANE_INLINE Lane<L> Gather(const int32_t *table, Lane<L> index) { return {L::Gather(table, index.v)}; }
 template <class L> ORVO_LANE_INLINE bool Any(Lane<L> a) { return L::Any(a.v); }
+template <class L> ORVO_LANE_INLINE bool AnyAnd(Lane<L> a, Lane<L> b) { return L::AnyAnd(a.v, b.v); }
+template <class L> ORVO_LANE_INLINE Lane<L> SubLength(Lane<L> x, Lane<L> length) { return {L::SubLength(x.v, length.v)}; }
+template <class L> ORVO_LANE_INLINE Lane<L> TruncateFloat(Lane<L> bits) { return {L::TruncateFloat(bits.v)}; }
+template <class L> ORVO_LANE_INLINE Lane<L> AddHalves(Lane<L> a, Lane<L> b) { return {L::AddHalves(a.v, b.v)}; }
+template <class L> ORVO_LANE_INLINE Lane<L> SubHalves(Lane<L> a, Lane<L> b) { return {L::SubHalves(a.v, b.v)}; }
+template <int Lo, int Hi, class L> ORVO_LANE_INLINE Lane<L> SarHalves(Lane<L> a) { return {L::template SarHalves<Lo, Hi>(a.v)}; }
 // The constant X in every lane, from the pool at `base` (ConstantBase).
 template <int32_t X, class L>
 ORVO_LANE_INLINE Lane<L> K(const int32_t *base)
@@ -317,10 +340,10 @@ ORVO_LANE_INLINE Lane<L> K(const int32_t *base)
 // A past value (DQ1..DQ6, SR1, SR2) as FMULT reads it: the shift 30 - exponent, the mantissa at
 // bit 21 with 128 below it (kPastMantissaShift: with the coefficient's mantissa at bit 18 and 48
 // below it, one multiply-add of 16-bit halves gives 128 x (product + FMULT's rounding 48), already
-// at the scale of FMULT's final shift), and the sign as bit 31 with the opposite bit 30 below it.
-// A coefficient below 2^15 in magnitude has bits 30 and 31 alike, so the sign XOR-ed with a coefficient (or with a 0/-1 mask) has the
-// product's sign in bit 31 and is never zero: it can go straight to an instruction that negates
-// by the sign of its operand and zeroes where that operand is zero.
+// at the scale of FMULT's final shift), and the sign as bit 31 with bit 0 set. A coefficient's
+// sign as LengthAndTop6 gives it has bit 0 clear, so the two XOR-ed have the product's sign in
+// bit 31 and are never zero: they can go straight to an instruction that negates by the sign of
+// its operand and zeroes where that operand is zero.
 template <class L>
 struct PastValue {
     Lane<L> shift, mant, sign;
@@ -340,13 +363,15 @@ struct G726Past {
 // takes the window one further on. When the buffer is used up, its last six entries go back to the
 // start. One step body serves every row: the rings are never rotated and never unrolled.
 inline constexpr int kG726Order = 6;
-inline constexpr int kG726HistoryRows = 26; // steps between two moves of the window
+inline constexpr int kG726HistoryRows = 58; // steps between two moves of the window
 inline constexpr int kG726History = kG726Order + kG726HistoryRows;
 
 // td is held as a mask (0 or -1), which the transition detector applies as it stands.
+// DMS and DML are held as the 16-bit halves of one lane (dmsl: DMS low, DML high), which one
+// operation each moves together; both stay within 0..14336.
 template <class L>
 struct G726Lanes {
-    Lane<L> a1, a2, ap, dml, dms, td, yl, yu;
+    Lane<L> a1, a2, ap, dmsl, td, yl, yu;
     Lane<L> b[kG726Order];
     // Bit k: the SR of the step k steps back is held in the record's format (srRaw), as it came
     // from the record or from the rare wide magnitudes. Elsewhere it is JoinFloat of FMULT's
@@ -374,7 +399,7 @@ ORVO_LANE_INLINE void StoreField(G726State *const *states, int32_t G726State::*f
 
 // The fields of G726Lanes, in its order (format and bits never change).
 #define ORVO_BATCH_G726_FIELDS(X)                                                                  \
-    X(a1, a1) X(a2, a2) X(ap, ap) X(dml, dml) X(dms, dms) X(yl, yl) X(yu, yu) X(b[0], b1) X(b[1], b2) \
+    X(a1, a1) X(a2, a2) X(ap, ap) X(yl, yl) X(yu, yu) X(b[0], b1) X(b[1], b2)                     \
     X(b[2], b3) X(b[3], b4) X(b[4], b5) X(b[5], b6)
 
 inline constexpr int kPastMantissaShift = 21;
@@ -387,7 +412,7 @@ ORVO_LANE_INLINE PastValue<L> SplitFloat(Lane<L> raw, const int32_t *c)
 {
     return {K<30, L>(c) - ((raw >> 6) & K<15, L>(c)),
             ((raw & K<63, L>(c)) << kPastMantissaShift) | K<kPastMantissaLow, L>(c),
-            ((raw << 21) >> 31) ^ K<(1 << 30), L>(c)};
+            ((raw << 21) >> 31) | K<1, L>(c)};
 }
 
 template <class L>
@@ -409,6 +434,7 @@ ORVO_LANE_INLINE void LoadG726(G726State *const *states, G726Lanes<L> &s, G726Pa
 #define ORVO_BATCH_LOAD(lane, field) s.lane = LoadField<L>(states, &G726State::field);
     ORVO_BATCH_G726_FIELDS(ORVO_BATCH_LOAD)
 #undef ORVO_BATCH_LOAD
+    s.dmsl = LoadField<L>(states, &G726State::dms) | (LoadField<L>(states, &G726State::dml) << 16);
     s.rawKept = 3; // SR1 and SR2 as the record holds them
     const Lane<L> td = LoadField<L>(states, &G726State::td);
     s.td = Eq(Eq(td, Zero<L>()), Zero<L>());
@@ -433,6 +459,8 @@ ORVO_LANE_INLINE void SaveG726(const G726Lanes<L> &s, const G726Past<L> *w, G726
 #define ORVO_BATCH_SAVE(lane, field) StoreField<L>(states, &G726State::field, s.lane);
     ORVO_BATCH_G726_FIELDS(ORVO_BATCH_SAVE)
 #undef ORVO_BATCH_SAVE
+    StoreField<L>(states, &G726State::dms, s.dmsl & K<0xFFFF, L>(c));
+    StoreField<L>(states, &G726State::dml, Shr(s.dmsl, 16));
     StoreField<L>(states, &G726State::td, s.td & K<1, L>(c));
     // Every DQ is the floating form of a magnitude below 2^15: eleven bits, joined back exactly.
     for (int i = 0; i < kG726Order; ++i)
@@ -449,16 +477,15 @@ ORVO_LANE_INLINE void SaveG726(const G726Lanes<L> &s, const G726Past<L> *w, G726
 template <class L>
 ORVO_LANE_INLINE Lane<L> Fmult(Lane<L> an, const PastValue<L> &p, const int32_t *c)
 {
-    const Lane<L> anMag = Abs(an >> 2);
-    Lane<L> anExp, anMant;
+    Lane<L> anExp, anMant, anSign;
     L::template LengthAndTop6<kCoefficientMantissaShift>(
-        anMag.v, K<126, L>(c).v, K<(31 << kCoefficientMantissaShift), L>(c).v,
-        K<(32 << kCoefficientMantissaShift) | kCoefficientRounding, L>(c).v, anExp.v, anMant.v);
+        (an >> 2).v, K<126, L>(c).v, K<(31 << kCoefficientMantissaShift), L>(c).v,
+        K<(32 << kCoefficientMantissaShift) | kCoefficientRounding, L>(c).v, anExp.v, anMant.v, anSign.v);
     // 128 x (product + 48), less the four bits FMULT drops: its mantissa times 2^11, so one
     // arithmetic shift by 30 - exponent ends FMULT.
     const Lane<L> mant = MulAddHalves(p.mant, anMant) & K<~(15 << 7), L>(c);
-    const Lane<L> mag = SarV(mant, p.shift - anExp) & K<g726::kDqMagnitudeMask, L>(c);
-    return {L::ApplySign(mag.v, (p.sign ^ an).v)}; // the sign of srn against the sign of an
+    const Lane<L> mag = SarV(mant, SubLength(p.shift, anExp)) & K<g726::kDqMagnitudeMask, L>(c);
+    return {L::ApplySign(mag.v, (p.sign ^ anSign).v)}; // the sign of srn against the sign of an
 }
 
 // The rare magnitudes of 2^15 and more (a decoder fed unrelated codes): lane by lane as
@@ -500,29 +527,36 @@ ORVO_LANE_INLINE Lane<L> QuantizeIndex(Lane<L> dly)
     return Q::kLowest - (even + odd); // each passed step is -1
 }
 
-// The table entry of a magnitude index held in the low Bits - 1 bits of `index`.
+// Lookups by a magnitude index held in the low Bits - 1 bits of `index`: which eight-entry row
+// it reads is found once for all the tables.
 template <class L, int Bits>
-ORVO_LANE_INLINE Lane<L> EntryOf(Lane<L> index, const int32_t *c)
-{
-    const int32_t *table = G726LaneTables<Bits>::kByIndex.data();
-    const Lane<L> low = {L::Lookup8(table, index.v)};
-    if constexpr (kMagnitudes<Bits> <= kEntryRow)
-        return low;
-    else
-        return Select(Gt(index & K<15, L>(c), K<7, L>(c)), Lane<L>{L::Lookup8(table + kEntryRow, index.v)}, low);
-}
+struct MagnitudeLookup {
+    Lane<L> index, upperRow;
+    ORVO_LANE_INLINE MagnitudeLookup(Lane<L> i, const int32_t *c) : index(i)
+    {
+        if constexpr (kMagnitudes<Bits> > kEntryRow)
+            upperRow = Gt(i & K<15, L>(c), K<7, L>(c));
+    }
+    ORVO_LANE_INLINE Lane<L> operator()(const std::array<int32_t, kLaneTableSize<Bits>> &table) const
+    {
+        const Lane<L> low = {L::Lookup8(table.data(), index.v)};
+        if constexpr (kMagnitudes<Bits> <= kEntryRow)
+            return low;
+        else
+            return Select(upperRow, Lane<L>{L::Lookup8(table.data() + kEntryRow, index.v)}, low);
+    }
+};
 
 // The inverse quantizer: DQ's magnitude from the entry's DQLN and y >> 2, and UPB's step: 128,
-// or 0 for a zero magnitude, which is exactly a negative DQL (the shift below leaves at least 1),
-// so the step does not wait for the magnitude.
+// or 0 for a zero magnitude, which is exactly a negative DQL (a DQL of 0 gives 1), so the step
+// does not wait for the magnitude. (128 + the low seven bits of DQL) << 7 >> (14 - DQL >> 7) is
+// the integer part of the float with DQL's eleven bits as its exponent and top mantissa bits.
 template <class L>
 ORVO_LANE_INLINE void InverseQuantize(Lane<L> entry, Lane<L> y2, const int32_t *c, Lane<L> &mag, Lane<L> &step)
 {
     const Lane<L> dql = (entry >> kEntryDqlnShift) + y2;
-    const Lane<L> dex = (dql >> 7) & K<15, L>(c);
-    const Lane<L> dqt = (dql & K<127, L>(c)) + K<128, L>(c);
     const Lane<L> zero = dql >> 31;
-    mag = AndNot(zero, SarV(dqt << 7, K<14, L>(c) - dex));
+    mag = TruncateFloat(AndNot(zero, (dql << 16) + K<(127 << 23), L>(c)));
     step = AndNot(zero, K<128, L>(c));
 }
 
@@ -545,27 +579,26 @@ ORVO_LANE_INLINE Lane<L> ScaleFactor(const G726Lanes<L> &s, const int32_t *c)
     return yl6 + Lane<L>{L::ApplySign((Abs(prod) >> 6).v, prod.v)};
 }
 
-// DQ as the later steps' FMULT reads it.
+// A value as the later steps' FMULT reads it; `sign` is the value's sign as LengthAndTop6 gives
+// it, or the sign to give a magnitude.
 template <class L>
-ORVO_LANE_INLINE PastValue<L> DqPast(Lane<L> mag, Lane<L> negative, const int32_t *c)
+ORVO_LANE_INLINE PastValue<L> Past(Lane<L> value, const Lane<L> *sign, const int32_t *c)
 {
-    Lane<L> exp, mant;
+    Lane<L> exp, mant, own;
     L::template LengthAndTop6<kPastMantissaShift>(
-        mag.v, K<126, L>(c).v, K<(31 << kPastMantissaShift), L>(c).v,
-        K<(32 << kPastMantissaShift) | kPastMantissaLow, L>(c).v, exp.v, mant.v);
-    return {K<30, L>(c) - exp, mant, negative ^ K<(1 << 30), L>(c)};
+        value.v, K<126, L>(c).v, K<(31 << kPastMantissaShift), L>(c).v,
+        K<(32 << kPastMantissaShift) | kPastMantissaLow, L>(c).v, exp.v, mant.v, own.v);
+    return {SubLength(K<30, L>(c), exp), mant, (sign ? *sign : own) | K<1, L>(c)};
 }
 
 // SR into `next` as the later steps' FMULT reads it.
 template <class L>
 ORVO_LANE_INLINE void SrPast(G726Lanes<L> &s, G726Past<L> &next, Lane<L> sr, const int32_t *c)
 {
-    // SR's sign and magnitude as the floating format takes them, for SR within 15 bits.
-    const Lane<L> srNegative = sr >> 31;
-    const Lane<L> srMag = Abs(sr);
-    next.sr = DqPast<L>(srMag, srNegative, c);
+    // Within 15 bits, SR's own sign and magnitude are what the floating format takes.
+    next.sr = Past<L>(sr, nullptr, c);
     s.rawKept <<= 1;
-    if (__builtin_expect(Any(Shr(srMag, 15)), 0)) {
+    if (__builtin_expect(AnyAnd(Abs(sr), K<-32768, L>(c)), 0)) {
         // Beyond: the format's sign is bit 15 of SR, as g726::Step takes it.
         const Lane<L> bit15 = (sr << 16) >> 31;
         next.srRaw = FloatOfAny(bit15 & K<1, L>(c), (sr ^ bit15) - bit15);
@@ -590,19 +623,20 @@ ORVO_LANE_INLINE void UpdateA(G726Lanes<L> &s, Lane<L> pk0, Lane<L> pk1, Lane<L>
 
 // Adaptation speed control (no steady state in lanes with a tone, tdp; a transition, tr, resets
 // AP) and scale factor adaptation.
+// `speed` holds the averages' targets (PackSpeedTargets).
 template <class L>
-ORVO_LANE_INLINE void AdaptScale(G726Lanes<L> &s, Lane<L> entry, Lane<L> y, Lane<L> tdp, Lane<L> tr, const int32_t *c)
+ORVO_LANE_INLINE void AdaptScale(G726Lanes<L> &s, Lane<L> entry, Lane<L> speed, Lane<L> y, Lane<L> tdp, Lane<L> tr,
+                                 const int32_t *c)
 {
-    const Lane<L> f = (entry >> kEntryFShift) & K<kEntryFMask, L>(c);
-    s.dms += ((f << 9) - s.dms) >> 5;
-    s.dml += ((f << 11) - s.dml) >> 7;
-    const Lane<L> spread = Abs((s.dms << 2) - s.dml);
-    const Lane<L> steady = AndNot(tdp, Gt(y, K<1535, L>(c)) & Gt(s.dml >> 3, spread));
+    // DMS moves by 1/32 and DML by 1/128 of the way to their targets; then 4 x DMS - DML.
+    s.dmsl = AddHalves(s.dmsl, SarHalves<5, 7>(SubHalves(speed, s.dmsl)));
+    const Lane<L> spread = Abs(MulAddHalves(s.dmsl, K<4 - 65536, L>(c)));
+    const Lane<L> steady = AndNot(tdp, Gt(y, K<1535, L>(c)) & Gt(s.dmsl >> 19, spread)); // DML >> 3
     const Lane<L> ax = AndNot(steady, K<512, L>(c));
     s.ap = Select(tr, K<256, L>(c), s.ap + ((ax - s.ap) >> 4));
 
-    const Lane<L> wi = (entry << (32 - kEntryWShift - kEntryFieldBits)) >> (32 - kEntryFieldBits);
-    s.yu = Min(Max(y + (((wi << 5) - y) >> 5), K<g726::kYuMin, L>(c)), K<g726::kYuMax, L>(c));
+    const Lane<L> w32 = (entry << (32 - kEntryScaleBits)) >> (32 - kEntryScaleBits);
+    s.yu = Min(Max(y + ((w32 - y) >> 5), K<g726::kYuMin, L>(c)), K<g726::kYuMax, L>(c));
     s.yl += ((s.yu << 6) - s.yl) >> 6;
 }
 
@@ -628,15 +662,17 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
     // 2-4. Signal estimate, code with its table entry and the sign of DQ (as a mask), inverse
     // quantizer. The decoder knows its code first: it updates each B coefficient (UPB) as soon
     // as FMULT has read it, so that coefficient and past value are read once for both.
-    Lane<L> code, entry, negative, mag, step, z;
+    Lane<L> code, entry, speed, negative, mag, step, z;
     if constexpr (Encode) {
         z = (Fmult(s.b[0], w[5].dq, c) + Fmult(s.b[1], w[4].dq, c)) +
             (Fmult(s.b[2], w[3].dq, c) + Fmult(s.b[3], w[2].dq, c)) +
             (Fmult(s.b[4], w[1].dq, c) + Fmult(s.b[5], w[0].dq, c));
     } else {
-        code = value & K<kAll, L>(c);
+        code = value; // unpacked with no bits above the code's
         negative = Gt(code, K<(kAll >> 1), L>(c));
-        entry = EntryOf<L, Bits>(code ^ negative, c); // the magnitude index in the low bits
+        const MagnitudeLookup<L, Bits> lookup(code ^ negative, c); // the magnitude index in the low bits
+        entry = lookup(G726LaneTables<Bits>::kByIndex);
+        speed = lookup(G726LaneTables<Bits>::kSpeedTargets);
         InverseQuantize<L>(entry, y2, c, mag, step);
         const Lane<L> signedStep = (step ^ negative) - negative;
         Lane<L> f[kG726Order];
@@ -659,7 +695,9 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
         // (ZeroQuantizesLowest).
         const Lane<L> dl = Lane<L>{L::FloatBits(m.v)} >> kFloatMantissaTop7;
         const Lane<L> index = QuantizeIndex<L, Bits>(dl - y2);
-        entry = EntryOf<L, Bits>(index, c);
+        const MagnitudeLookup<L, Bits> lookup(index, c);
+        entry = lookup(G726LaneTables<Bits>::kByIndex);
+        speed = lookup(G726LaneTables<Bits>::kSpeedTargets);
         if constexpr (Bits == 2)
             negative = ds;
         else
@@ -689,7 +727,7 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
     const Lane<L> sr = se + dqs;
     G726Past<L> &next = w[kG726Order];
     SrPast<L>(s, next, sr, c);
-    next.dq = DqPast<L>(mag, negative, c);
+    next.dq = Past<L>(mag, &negative, c);
     next.pk = dqsez >> 15;
     UpdateA<L>(s, next.pk, pk1, pk2, Eq(dqsez, Zero<L>()), c);
     // A transition clears the predictor, in the lanes that have it. Unconditional: a branch here
@@ -704,7 +742,7 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
     s.td = tdp;
 
     // 8-9. Adaptation speed control, scale factor adaptation.
-    AdaptScale<L>(s, entry, y, tdp, tr, c);
+    AdaptScale<L>(s, entry, speed, y, tdp, tr, c);
 
     if constexpr (Encode)
         return code;

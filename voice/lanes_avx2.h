@@ -53,21 +53,40 @@ struct Avx2Lanes {
     {
         return _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(table)), index);
     }
-    // Bit length and the five bits after the leading one, placed at bit At (`mask5` is 31 << At)
-    // and OR-ed with `extra` (which holds the leading one, 32 << At, also for a zero value), of
-    // values below 2^24, from a float conversion: its exponent is the bit length plus 126 and its
-    // mantissa starts with the five bits after the leading one, at bit 18.
+    // For a value of either sign below 2^24 in magnitude, from its float conversion: the bit
+    // length of the magnitude in the low byte (the sign stands in the byte above, which
+    // SubLength drops), the five bits after the magnitude's leading one placed at bit At
+    // (`mask5` is 31 << At) and OR-ed with `extra` (which holds the leading one, 32 << At, also for
+    // zero), and the float itself as `sign`: the value's sign in bit 31, bit 0 clear. The float's
+    // exponent is the bit length plus 126 and its mantissa starts with the five bits, at bit 18.
     template <int At>
-    static void LengthAndTop6(V m, V bias126, V mask5, V extra, V &length, V &top6)
+    static void LengthAndTop6(V a, V bias126, V mask5, V extra, V &length, V &top6, V &sign)
     {
-        const __m256i f = _mm256_castps_si256(_mm256_cvtepi32_ps(m));
-        length = _mm256_subs_epu16(_mm256_srli_epi32(f, 23), bias126);
+        const __m256i f = _mm256_castps_si256(_mm256_cvtepi32_ps(a));
+        length = _mm256_subs_epu8(_mm256_srli_epi32(f, 23), bias126);
         static_assert(At >= 18, "the five bits are placed at or above where the float holds them");
         __m256i placed = f;
         if constexpr (At > 18)
             placed = _mm256_slli_epi32(f, At - 18);
         top6 = _mm256_or_si256(_mm256_and_si256(placed, mask5), extra);
+        sign = f;
     }
+    // x - length for a LengthAndTop6 length not above x, where x is below 256.
+    static V SubLength(V x, V length) { return _mm256_subs_epu8(x, length); }
+    // The integer part of positive floats given by their bits.
+    static V TruncateFloat(V bits) { return _mm256_cvttps_epi32(_mm256_castsi256_ps(bits)); }
+    // Lanes as two 16-bit halves each.
+    static V AddHalves(V a, V b) { return _mm256_add_epi16(a, b); }
+    static V SubHalves(V a, V b) { return _mm256_sub_epi16(a, b); }
+    // The low halves shifted right by Lo and the high ones by Hi (arithmetic, 1 to 15): the high
+    // half of a product with 2^(16 - shift).
+    template <int Lo, int Hi>
+    static V SarHalves(V a)
+    {
+        static_assert(Lo >= 2 && Hi >= 2 && Lo <= 15 && Hi <= 15, "the multipliers are positive 16-bit values");
+        return _mm256_mulhi_epi16(a, _mm256_set1_epi32((1 << (16 - Lo)) | (1 << (16 - Hi)) << 16));
+    }
+    static bool AnyAnd(V a, V b) { return !_mm256_testz_si256(a, b); }
     static bool Any(V a) { return !_mm256_testz_si256(a, a); }
 
     // Eight rows of the lane-interleaved block from eight samples of each lane's own buffer, and

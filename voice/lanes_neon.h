@@ -61,11 +61,33 @@ struct NeonLanes : ScalarTranspose<4> {
         return vld1q_s32(values);
     }
     static V Lookup8(const int32_t *table, V index) { return Gather(table, vandq_s32(index, vdupq_n_s32(7))); }
+    // Bit length and top six bits of the magnitude; the value itself gives the sign.
     template <int At>
-    static void LengthAndTop6(V m, V, V, V extra, V &length, V &top6)
+    static void LengthAndTop6(V a, V, V, V extra, V &length, V &top6, V &sign)
     {
+        const V m = vabsq_s32(a);
         length = BitLength(m);
         top6 = vorrq_s32(vshlq_n_s32(vshlq_s32(vshlq_n_s32(m, 6), vnegq_s32(length)), At), extra);
+        sign = a;
     }
+    static V SubLength(V x, V length) { return vsubq_s32(x, length); }
+    static V TruncateFloat(V bits) { return vcvtq_s32_f32(vreinterpretq_f32_s32(bits)); }
+    static V AddHalves(V a, V b)
+    {
+        return vreinterpretq_s32_s16(vaddq_s16(vreinterpretq_s16_s32(a), vreinterpretq_s16_s32(b)));
+    }
+    static V SubHalves(V a, V b)
+    {
+        return vreinterpretq_s32_s16(vsubq_s16(vreinterpretq_s16_s32(a), vreinterpretq_s16_s32(b)));
+    }
+    template <int Lo, int Hi>
+    static V SarHalves(V a)
+    {
+        // Negative counts shift right; the high halves' count sits in the upper half of each lane.
+        const int16x8_t counts = vreinterpretq_s16_s32(vdupq_n_s32(static_cast<int32_t>(
+            (static_cast<uint32_t>(-Hi) << 16) | (static_cast<uint32_t>(-Lo) & 0xFFFFu))));
+        return vreinterpretq_s32_s16(vshlq_s16(vreinterpretq_s16_s32(a), counts));
+    }
+    static bool AnyAnd(V a, V b) { return Any(vandq_s32(a, b)); }
     static bool Any(V a) { return vmaxvq_u32(vreinterpretq_u32_s32(a)) != 0; }
 };

@@ -71,12 +71,43 @@ struct PortableLanes : ScalarTranspose<8> {
         return r;
     }
     static V Lookup8(const int32_t *table, V index) { return Gather(table, index & 7); }
+    // Bit length and top six bits of the magnitude; the value itself gives the sign.
     template <int At>
-    static void LengthAndTop6(V m, V, V, V extra, V &length, V &top6)
+    static void LengthAndTop6(V a, V, V, V extra, V &length, V &top6, V &sign)
     {
+        const V m = Abs(a);
         length = BitLength(m);
         top6 = (((m << 6) >> length) << At) | extra;
+        sign = a;
     }
+    static V SubLength(V x, V length) { return Sub(x, length); }
+    static V TruncateFloat(V bits)
+    {
+        typedef float F __attribute__((vector_size(32)));
+        F f;
+        std::memcpy(&f, &bits, sizeof f);
+        return __builtin_convertvector(f, V);
+    }
+    typedef int16_t H __attribute__((vector_size(32)));
+    static V AddHalves(V a, V b)
+    {
+        return reinterpret_cast<V>(reinterpret_cast<H>(a) + reinterpret_cast<H>(b));
+    }
+    static V SubHalves(V a, V b)
+    {
+        return reinterpret_cast<V>(reinterpret_cast<H>(a) - reinterpret_cast<H>(b));
+    }
+    template <int Lo, int Hi>
+    static V SarHalves(V a)
+    {
+        H h = reinterpret_cast<H>(a);
+        for (int i = 0; i < 2 * kWidth; i += 2) {
+            h[i] = static_cast<int16_t>(h[i] >> Lo);
+            h[i + 1] = static_cast<int16_t>(h[i + 1] >> Hi);
+        }
+        return reinterpret_cast<V>(h);
+    }
+    static bool AnyAnd(V a, V b) { return Any(a & b); }
     static bool Any(V a)
     {
         int32_t any = 0;
