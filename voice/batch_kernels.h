@@ -211,8 +211,8 @@ struct ImaLaneTables {
 // address formed once per step (Launder): otherwise compilers rebuild them from immediates in
 // every step, for want of registers.
 inline constexpr int32_t kLaneConstantValues[] = {
-    -16384, -12288, -11776, -8192, -8191, -192,  0,     1,     3,      7,       9,        14,
-    15,     30,     31,     32,    63,    64,    126,   127,   128,    192,     256,      512,
+    -16384, -12288, -11776, -8192, -8191, -192,  0,     1,     3,      7,       9,        15,
+    30,     31,     32,     63,    64,    126,   128,   192,   256,    512,
     1024,   1535,   8191,   12288, 15360, 16384, 31744, 32767, -32768, 2,       4,        8,
     88,     544,    1280,  5120,  31 << 18, (32 << 18) | 48, 31 << 21, (32 << 21) | 128,
     ~(15 << 7), 127 << 23, 4 - 65536, 0xFFFF,
@@ -311,13 +311,11 @@ template <class L> ORVO_LANE_INLINE Lane<L> Select(Lane<L> mask, Lane<L> a, Lane
 template <class L> ORVO_LANE_INLINE Lane<L> AndNot(Lane<L> mask, Lane<L> b) { return {L::AndNot(mask.v, b.v)}; }
 template <class L> ORVO_LANE_INLINE Lane<L> AndNot(Lane<L> mask, int32_t b) { return {L::AndNot(mask.v, L::Splat(b))}; }
 template <class L> ORVO_LANE_INLINE Lane<L> Abs(Lane<L> a) { return {L::Abs(a.v)}; }
-template <class L> ORVO_LANE_INLINE Lane<L> NegateWhereNegative(Lane<L> a, Lane<L> sign) { return {L::NegateWhereNegative(a.v, sign.v)}; }
 template <class L> ORVO_LANE_INLINE Lane<L> Shr(Lane<L> a, int n) { return {L::Shr(a.v, n)}; }
 template <class L> ORVO_LANE_INLINE Lane<L> ShlV(Lane<L> a, Lane<L> n) { return {L::ShlV(a.v, n.v)}; }
 template <class L> ORVO_LANE_INLINE Lane<L> SarV(Lane<L> a, Lane<L> n) { return {L::SarV(a.v, n.v)}; }
 template <class L> ORVO_LANE_INLINE Lane<L> MulLo(Lane<L> a, Lane<L> b) { return {L::MulLo(a.v, b.v)}; }
 template <class L> ORVO_LANE_INLINE Lane<L> MulAddHalves(Lane<L> a, Lane<L> b) { return {L::MulAddHalves(a.v, b.v)}; }
-template <class L> ORVO_LANE_INLINE Lane<L> BitLength(Lane<L> a) { return {L::BitLength(a.v)}; }
 template <class L> ORVO_LANE_INLINE Lane<L> Gather(const int32_t *table, Lane<L> index) { return {L::Gather(table, index.v)}; }
 template <class L> ORVO_LANE_INLINE bool Any(Lane<L> a) { return L::Any(a.v); }
 template <class L> ORVO_LANE_INLINE bool AnyAnd(Lane<L> a, Lane<L> b) { return L::AnyAnd(a.v, b.v); }
@@ -622,8 +620,7 @@ ORVO_LANE_INLINE void UpdateA(G726Lanes<L> &s, Lane<L> pk0, Lane<L> pk1, Lane<L>
 }
 
 // Adaptation speed control (no steady state in lanes with a tone, tdp; a transition, tr, resets
-// AP) and scale factor adaptation.
-// `speed` holds the averages' targets (PackSpeedTargets).
+// AP) and scale factor adaptation; `speed` holds the averages' targets (PackSpeedTargets).
 template <class L>
 ORVO_LANE_INLINE void AdaptScale(G726Lanes<L> &s, Lane<L> entry, Lane<L> speed, Lane<L> y, Lane<L> tdp, Lane<L> tr,
                                  const int32_t *c)

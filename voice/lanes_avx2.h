@@ -39,14 +39,6 @@ struct Avx2Lanes {
     static V ApplySign(V a, V sign) { return _mm256_sign_epi32(a, sign); }
     static V MulLo(V a, V b) { return _mm256_mullo_epi32(a, b); }
     static V MulAddHalves(V a, V b) { return _mm256_madd_epi16(a, b); }
-    // Through a float conversion: its exponent is the bit length plus 126. Clearing the bit below
-    // the leading one keeps the conversion from rounding up to the next power of two.
-    static V BitLength(V a)
-    {
-        const __m256i kept = _mm256_andnot_si256(_mm256_srli_epi32(a, 1), a);
-        const __m256i exponent = _mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(kept)), 23);
-        return _mm256_subs_epu16(exponent, _mm256_set1_epi32(126));
-    }
     static V Gather(const int32_t *table, V index) { return _mm256_i32gather_epi32(table, index, 4); }
     // table[index & 7] for an eight-entry table.
     static V Lookup8(const int32_t *table, V index)
@@ -78,7 +70,7 @@ struct Avx2Lanes {
     // Lanes as two 16-bit halves each.
     static V AddHalves(V a, V b) { return _mm256_add_epi16(a, b); }
     static V SubHalves(V a, V b) { return _mm256_sub_epi16(a, b); }
-    // The low halves shifted right by Lo and the high ones by Hi (arithmetic, 1 to 15): the high
+    // The low halves shifted right by Lo and the high ones by Hi (arithmetic, 2 to 15): the high
     // half of a product with 2^(16 - shift).
     template <int Lo, int Hi>
     static V SarHalves(V a)

@@ -41,10 +41,10 @@ struct PortableLanes : ScalarTranspose<8> {
     static V Gt(V a, V b) { return a > b; }
     static V Eq(V a, V b) { return a == b; }
     static V Select(V mask, V a, V b) { return mask != 0 ? a : b; }
+    typedef float F __attribute__((vector_size(32)));
     // The IEEE single-precision bits of a value below 2^24, converted exactly.
     static V FloatBits(V a)
     {
-        typedef float F __attribute__((vector_size(32)));
         const F f = __builtin_convertvector(a, F);
         V bits;
         std::memcpy(&bits, &f, sizeof bits);
@@ -83,7 +83,6 @@ struct PortableLanes : ScalarTranspose<8> {
     static V SubLength(V x, V length) { return Sub(x, length); }
     static V TruncateFloat(V bits)
     {
-        typedef float F __attribute__((vector_size(32)));
         F f;
         std::memcpy(&f, &bits, sizeof f);
         return __builtin_convertvector(f, V);
