@@ -545,17 +545,28 @@ struct MagnitudeLookup {
     }
 };
 
-// The inverse quantizer: DQ's magnitude from the entry's DQLN and y >> 2, and UPB's step: 128,
-// or 0 for a zero magnitude, which is exactly a negative DQL (a DQL of 0 gives 1), so the step
-// does not wait for the magnitude. (128 + the low seven bits of DQL) << 7 >> (14 - DQL >> 7) is
-// the integer part of the float with DQL's eleven bits as its exponent and top mantissa bits.
+// What a code's magnitude index and sign give the rest of the step: its table entry and speed
+// targets, DQ's magnitude and UPB's step with DQ's sign.
 template <class L>
-ORVO_LANE_INLINE void InverseQuantize(Lane<L> entry, Lane<L> y2, const int32_t *c, Lane<L> &mag, Lane<L> &step)
+struct Dequantized {
+    Lane<L> entry, speed, mag, signedStep;
+};
+
+// The inverse quantizer, from the magnitude index in the low bits of `index`, the sign of DQ as a
+// mask and y >> 2. UPB's step is 128, or 0 for a zero magnitude, which is exactly a negative DQL
+// (a DQL of 0 gives 1), so the step does not wait for the magnitude. (128 + the low seven bits of
+// DQL) << 7 >> (14 - DQL >> 7) is the integer part of the float with DQL's eleven bits as its
+// exponent and top mantissa bits.
+template <class L, int Bits>
+ORVO_LANE_INLINE Dequantized<L> InverseQuantize(Lane<L> index, Lane<L> negative, Lane<L> y2, const int32_t *c)
 {
+    const MagnitudeLookup<L, Bits> lookup(index, c);
+    const Lane<L> entry = lookup(G726LaneTables<Bits>::kByIndex);
     const Lane<L> dql = (entry >> kEntryDqlnShift) + y2;
     const Lane<L> zero = dql >> 31;
-    mag = TruncateFloat(AndNot(zero, (dql << 16) + K<(127 << 23), L>(c)));
-    step = AndNot(zero, K<128, L>(c));
+    const Lane<L> step = AndNot(zero, K<128, L>(c));
+    return {entry, lookup(G726LaneTables<Bits>::kSpeedTargets),
+            TruncateFloat(AndNot(zero, (dql << 16) + K<(127 << 23), L>(c))), (step ^ negative) - negative};
 }
 
 // UPB: the coefficient leaks and moves by the step, up where the signs of the new DQ and the
@@ -659,7 +670,8 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
     // 2-4. Signal estimate, code with its table entry and the sign of DQ (as a mask), inverse
     // quantizer. The decoder knows its code first: it updates each B coefficient (UPB) as soon
     // as FMULT has read it, so that coefficient and past value are read once for both.
-    Lane<L> code, entry, speed, negative, mag, step, z;
+    Lane<L> code, negative, z;
+    Dequantized<L> q;
     if constexpr (Encode) {
         z = (Fmult(s.b[0], w[5].dq, c) + Fmult(s.b[1], w[4].dq, c)) +
             (Fmult(s.b[2], w[3].dq, c) + Fmult(s.b[3], w[2].dq, c)) +
@@ -667,16 +679,12 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
     } else {
         code = value; // unpacked with no bits above the code's
         negative = Gt(code, K<(kAll >> 1), L>(c));
-        const MagnitudeLookup<L, Bits> lookup(code ^ negative, c); // the magnitude index in the low bits
-        entry = lookup(G726LaneTables<Bits>::kByIndex);
-        speed = lookup(G726LaneTables<Bits>::kSpeedTargets);
-        InverseQuantize<L>(entry, y2, c, mag, step);
-        const Lane<L> signedStep = (step ^ negative) - negative;
+        q = InverseQuantize<L, Bits>(code ^ negative, negative, y2, c); // the magnitude index in the low bits
         Lane<L> f[kG726Order];
         for (int i = 0; i < kG726Order; ++i) {
             const PastValue<L> &dq = w[kG726Order - 1 - i].dq;
             f[i] = Fmult(s.b[i], dq, c);
-            s.b[i] = UpdateB<L, kUpbShift<Bits>>(s.b[i], dq, signedStep);
+            s.b[i] = UpdateB<L, kUpbShift<Bits>>(s.b[i], dq, q.signedStep);
         }
         z = (f[0] + f[1]) + (f[2] + f[3]) + (f[4] + f[5]);
     }
@@ -692,18 +700,14 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
         // (ZeroQuantizesLowest).
         const Lane<L> dl = Lane<L>{L::FloatBits(m.v)} >> kFloatMantissaTop7;
         const Lane<L> index = QuantizeIndex<L, Bits>(dl - y2);
-        const MagnitudeLookup<L, Bits> lookup(index, c);
-        entry = lookup(G726LaneTables<Bits>::kByIndex);
-        speed = lookup(G726LaneTables<Bits>::kSpeedTargets);
         if constexpr (Bits == 2)
             negative = ds;
         else
             negative = ds | Eq(index, Zero<L>()); // magnitude 0 is coded as all ones
         code = index ^ (negative & K<kAll, L>(c)); // kAll - index where negative
-        InverseQuantize<L>(entry, y2, c, mag, step);
-        const Lane<L> signedStep = (step ^ negative) - negative;
+        q = InverseQuantize<L, Bits>(index, negative, y2, c);
         for (int i = 0; i < kG726Order; ++i)
-            s.b[i] = UpdateB<L, kUpbShift<Bits>>(s.b[i], w[kG726Order - 1 - i].dq, signedStep);
+            s.b[i] = UpdateB<L, kUpbShift<Bits>>(s.b[i], w[kG726Order - 1 - i].dq, q.signedStep);
     }
 
     // 5. Transition detector, with the previous td and yl: only lanes that detected a tone can have
@@ -715,16 +719,16 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
         const Lane<L> thr = Select(Gt(ylint, K<9, L>(c)), K<(31 << 10), L>(c),
                                    ShlV(ylfrac + K<32, L>(c), ylint & K<31, L>(c)));
         const Lane<L> dqthr = (thr + (thr >> 1)) >> 1;
-        tr = s.td & Gt(mag, dqthr);
+        tr = s.td & Gt(q.mag, dqthr);
     }
 
     // 6. Reconstruction and predictor update.
-    const Lane<L> dqs = (mag ^ negative) - negative;
+    const Lane<L> dqs = (q.mag ^ negative) - negative;
     const Lane<L> dqsez = sez + dqs;
     const Lane<L> sr = se + dqs;
     G726Past<L> &next = w[kG726Order];
     SrPast<L>(s, next, sr, c);
-    next.dq = Past<L>(mag, &negative, c);
+    next.dq = Past<L>(q.mag, &negative, c);
     next.pk = dqsez >> 15;
     UpdateA<L>(s, next.pk, pk1, pk2, Eq(dqsez, Zero<L>()), c);
     // A transition clears the predictor, in the lanes that have it. Unconditional: a branch here
@@ -739,7 +743,7 @@ ORVO_LANE_INLINE Lane<L> G726Step(G726Lanes<L> &s, G726Past<L> *w, Lane<L> value
     s.td = tdp;
 
     // 8-9. Adaptation speed control, scale factor adaptation.
-    AdaptScale<L>(s, entry, speed, y, tdp, tr, c);
+    AdaptScale<L>(s, q.entry, q.speed, y, tdp, tr, c);
 
     if constexpr (Encode)
         return code;
